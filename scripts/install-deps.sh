@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need, from Debian's packages.
+# Idempotent: packages already present are left alone; safe to run again.
+set -euo pipefail
+
+packages=(
+  # native toolchain and build
+  build-essential cmake ninja-build pkg-config clang-format
+  # Windows cross toolchain (posix threads) and Wine to run its tests
+  g++-mingw-w64-x86-64-posix wine wine64 gstreamer1.0-libav
+  # libraries
+  libfmt-dev nlohmann-json3-dev libstb-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # test helpers
+  procps python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+
+sudo_cmd=()
+if [[ $(id -u) -ne 0 ]]; then
+  sudo_cmd=(sudo)
+fi
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

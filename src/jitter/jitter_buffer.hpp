@@ -1,0 +1,62 @@
+#pragma once
+
+// Decouples the phone's bursty audio from the output's steady demand: a fixed
+// ring of mono 48 kHz float samples with a prefill threshold (playback starts
+// once enough is queued), an underrun rule (playback stops and waits for the
+// prefill again when the ring runs dry) and a ceiling (when too much piles up,
+// the oldest audio is dropped so that latency stays bounded).
+
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <vector>
+
+namespace korvex {
+
+class JitterBuffer {
+ public:
+  static constexpr uint64_t kSampleRate = 48000;
+  static constexpr uint64_t kCapacity = 48000;  // one second
+
+  // With a prefill of zero samples, playback starts as soon as anything is
+  // queued, and the ceiling is kZeroPrefillCeiling with trims back to the
+  // newest kZeroPrefillKeep samples: the lowest latency that still plays.
+  static constexpr uint64_t kZeroPrefillCeiling = 1440;  // 30 ms
+  static constexpr uint64_t kZeroPrefillKeep = 480;      // one 10 ms render block
+
+  // `prefill_ms` is the validated --prefill-ms value, in [0, 1000).
+  explicit JitterBuffer(double prefill_ms);
+
+  // Queues every sample; the oldest audio goes when the ceiling is passed.
+  void push(std::span<const float> samples);
+
+  // Fills every element of `out`: queued samples while playing, zeros while
+  // filling or after the ring ran dry.
+  void pop(std::span<float> out);
+
+  // Empties the buffer and clears the underrun count: a new phone starts from
+  // filling.
+  void reset();
+
+  double buffered_ms() const;
+  uint64_t underruns() const;
+
+  uint64_t prefill() const { return prefill_; }
+  uint64_t ceiling() const { return ceiling_; }
+
+ private:
+  const uint64_t prefill_;
+  const uint64_t ceiling_;
+  const uint64_t trim_to_;  // what a trim above the ceiling keeps
+
+  mutable std::mutex lock_;
+  // All below guarded by lock_.
+  std::vector<float> ring_;
+  uint64_t read_ = 0;
+  uint64_t write_ = 0;
+  uint64_t queued_ = 0;
+  uint64_t underruns_ = 0;
+  bool playing_ = false;
+};
+
+}  // namespace korvex

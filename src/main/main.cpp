@@ -1,0 +1,59 @@
+// korvex-receiver: turns an iPhone running the Korvex sender app into a
+// webcam and microphone for this computer.
+
+#include <type_traits>
+#include <variant>
+
+#include <fmt/format.h>
+
+#include "main/help.hpp"
+#include "main/receiver.hpp"
+#include "main/settings.hpp"
+#include "platform/console.hpp"
+
+namespace {
+
+using namespace korvex;
+
+// Modes whose part of the program this build does not have yet.
+int not_built(const char* what) {
+  platform::write_stderr(fmt::format("{}: this build cannot do that yet\n", what));
+  return 1;
+}
+
+int run(const Mode& mode) {
+  return std::visit(
+      [](const auto& m) -> int {
+        using M = std::decay_t<decltype(m)>;
+        if constexpr (std::is_same_v<M, mode::Help>) {
+          print_help();
+          return 0;
+        } else if constexpr (std::is_same_v<M, mode::ListDevices>) {
+          return not_built("--list-devices");
+        } else if constexpr (std::is_same_v<M, mode::CheckDevice>) {
+          return not_built("--check-device");
+        } else if constexpr (std::is_same_v<M, mode::ListCameras>) {
+          return not_built("--list-cameras");
+        } else if constexpr (std::is_same_v<M, mode::ProbeCamera>) {
+          return not_built("--probe-camera");
+        } else {
+          if (m.settings.autostart != Autostart::absent) {
+            return not_built("--autostart");
+          }
+          run_receiver(m.settings);
+        }
+      },
+      mode);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto parsed = parse_args(platform::command_line_arguments(argc, argv));
+  if (!parsed) {
+    platform::write_stderr(parsed.error() + "\n\n");
+    print_help();
+    return 2;
+  }
+  return run(parsed.value());
+}

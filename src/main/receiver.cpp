@@ -1,0 +1,121 @@
+#include "main/receiver.hpp"
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "frames/decode_queue.hpp"
+#include "jitter/jitter_buffer.hpp"
+#include "main/status_line.hpp"
+#include "platform/console.hpp"
+#include "server/counters.hpp"
+#include "vcam/virtual_camera.hpp"
+
+namespace korvex {
+namespace {
+
+constexpr uint64_t kDecodeQueueFrames = 8;
+
+void on_console_event() {
+  shutdown_virtual_camera();
+  platform::exit_process(0);
+}
+
+// Everything the status line reads, held by the main thread for the run.
+struct StatusSources {
+  std::string vcam_status;
+  std::shared_ptr<Counters> counters;
+  std::shared_ptr<DecodeQueue> queue;
+  std::shared_ptr<JitterBuffer> jitter;
+};
+
+[[noreturn]] void status_loop(const StatusSources& sources) {
+  using Clock = std::chrono::steady_clock;
+  CounterSnapshot previous = take_snapshot(*sources.counters, *sources.queue);
+  Clock::time_point previous_time = Clock::now();
+  float peak = 0.0f;
+  StatusLineWriter writer(platform::stdout_is_terminal());
+
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const Clock::time_point now = Clock::now();
+    const double dt =
+        now > previous_time ? std::chrono::duration<double>(now - previous_time).count() : 0.0;
+    const CounterSnapshot current = take_snapshot(*sources.counters, *sources.queue);
+    const Rates rates = compute_rates(previous, current, dt);
+    const float level = sources.counters->audio_level();
+    peak = decay_peak(peak, level, current.audio_packets != previous.audio_packets);
+
+    StatusFields fields;
+    fields.vcam = sources.vcam_status;
+    fields.shm = "waiting";
+    if (current.connected) {
+      fields.phone = sources.counters->phone_name();
+      if (fields.phone.empty()) {
+        fields.phone = "iPhone";
+      }
+    } else {
+      fields.phone = "waiting for iPhone";
+    }
+    fields.rx_fps = rates.rx_fps;
+    fields.dec_fps = rates.dec_fps;
+    fields.kbps = rates.kbps;
+    fields.width = current.width;
+    fields.height = current.height;
+    fields.queue_length = current.queue_length;
+    fields.dropped = current.dropped;
+    fields.decode_errors = current.decode_errors;
+    fields.rtt_ms = static_cast<double>(current.rtt_us) / 1000.0;
+    fields.buffered_ms = sources.jitter->buffered_ms();
+    fields.underruns = sources.jitter->underruns();
+    fields.peak = peak;
+    fields.level = level;
+
+    platform::write_stdout(writer.render(format_status_line(fields)));
+
+    previous = current;
+    previous_time = now;
+  }
+}
+
+}  // namespace
+
+void run_receiver(const Settings& settings) {
+  if (settings.background) {
+    platform::hide_console();
+  }
+  platform::install_console_event_handler(on_console_event);
+
+  platform::write_stdout(fmt::format(
+      "Korvex receiver: iPhone -> {} webcam + mic  (Ctrl-C to quit)\n", platform::system_name()));
+
+  StatusSources sources;
+  sources.jitter = std::make_shared<JitterBuffer>(settings.prefill_ms);
+
+  if (!settings.no_audio) {
+    platform::write_stderr(
+        "audio: this build cannot open an audio output yet\n   continuing without the mic\n");
+  }
+
+  if (settings.no_vcam) {
+    sources.vcam_status = "disabled";
+  } else {
+    platform::write_stderr("virtual camera: this build cannot register a virtual camera yet\n");
+    sources.vcam_status = "unavailable";
+  }
+
+  if (!settings.no_mdns) {
+    platform::write_stderr(
+        "mDNS: this build cannot advertise the service yet; the phone needs the IP typed in\n");
+  }
+
+  sources.counters = std::make_shared<Counters>();
+  sources.queue = std::make_shared<DecodeQueue>(kDecodeQueueFrames);
+
+  platform::write_stdout("\n");
+  status_loop(sources);
+}
+
+}  // namespace korvex

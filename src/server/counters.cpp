@@ -1,0 +1,25 @@
+#include "server/counters.hpp"
+
+#include "frames/decode_queue.hpp"
+
+namespace korvex {
+
+CounterSnapshot take_snapshot(const Counters& counters, const DecodeQueue& queue) {
+  constexpr auto relaxed = std::memory_order_relaxed;
+  CounterSnapshot s;
+  s.connected = counters.connected.load(relaxed);
+  s.frames_received = counters.frames_received.load(relaxed);
+  s.frames_decoded = counters.frames_decoded.load(relaxed);
+  s.bytes_received = counters.bytes_received.load(relaxed);
+  const uint64_t frames_dropped = counters.frames_dropped.load(relaxed);
+  s.decode_errors = counters.decode_errors.load(relaxed);
+  s.audio_packets = counters.audio_packets.load(relaxed);
+  s.rtt_us = counters.rtt_us.load(relaxed);
+  s.width = counters.width.load(relaxed);
+  s.height = counters.height.load(relaxed);
+  s.dropped = frames_dropped + queue.evicted();
+  s.queue_length = queue.len();
+  return s;
+}
+
+}  // namespace korvex

@@ -1,0 +1,8 @@
+#include "vcam/virtual_camera.hpp"
+
+namespace korvex {
+
+// This build registers no virtual camera, so there is nothing to remove.
+void shutdown_virtual_camera() {}
+
+}  // namespace korvex

@@ -1,0 +1,149 @@
+"""Starting the real receiver program (natively or under Wine) for integration tests."""
+
+import fcntl
+import os
+import pty
+import re
+import struct
+import termios
+import select
+import signal
+import subprocess
+import sys
+import time
+
+
+def launcher_from_argv():
+    """The command that starts the receiver: everything after '--' on our command line."""
+    if "--" not in sys.argv:
+        sys.exit("usage: test.py [unittest args] -- [launcher...] korvex-receiver")
+    at = sys.argv.index("--")
+    command = sys.argv[at + 1:]
+    del sys.argv[at:]
+    return command
+
+
+def open_terminal():
+    """A pseudo-terminal wide enough that a status line never wraps (Wine's console
+    wraps at the terminal's width)."""
+    master, slave = pty.openpty()
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 300, 0, 0))
+    return master, slave
+
+
+def screen_text(raw):
+    """What a terminal shows, minus the control sequences Wine's console adds."""
+    text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", raw).decode()
+    return text.replace("\r\r\n", "\n").replace("\r\n", "\n")
+
+
+def run_in_terminal(command, timeout=60.0):
+    """Runs a short command with standard output and error on one terminal; returns
+    (status, what the terminal received)."""
+    master, slave = open_terminal()
+    proc = subprocess.Popen(command, stdin=slave, stdout=slave, stderr=slave,
+                            start_new_session=True)
+    os.close(slave)
+    received = b""
+    deadline = time.monotonic() + timeout
+    while True:
+        ready, _, _ = select.select([master], [], [], 0.1)
+        if ready:
+            try:
+                chunk = os.read(master, 65536)
+            except OSError:
+                chunk = b""
+            if not chunk:
+                break
+            received += chunk
+        elif proc.poll() is not None:
+            break
+        if time.monotonic() > deadline:
+            proc.kill()
+            raise AssertionError(f"command did not end; terminal so far: {received!r}")
+    os.close(master)
+    return proc.wait(), received
+
+
+def under_wine(command):
+    return any(part.endswith(".exe") for part in command)
+
+
+class Receiver:
+    """A running receiver with its output collected as it arrives."""
+
+    def __init__(self, command, args, terminal=False, env=None):
+        self.out = b""
+        self.err = b""
+        full_env = dict(os.environ)
+        full_env.setdefault("LANG", "C.UTF-8")
+        if env:
+            full_env.update(env)
+        if terminal:
+            master, slave = open_terminal()
+            self.proc = subprocess.Popen(command + args, stdin=slave, stdout=slave,
+                                         stderr=subprocess.PIPE, env=full_env,
+                                         start_new_session=True)
+            os.close(slave)
+            self._out_fd = master
+        else:
+            self.proc = subprocess.Popen(command + args, stdin=subprocess.DEVNULL,
+                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                         env=full_env)
+            self._out_fd = self.proc.stdout.fileno()
+        self._err_fd = self.proc.stderr.fileno()
+        os.set_blocking(self._out_fd, False)
+        os.set_blocking(self._err_fd, False)
+
+    def _pump(self, timeout):
+        fds = [fd for fd in (self._out_fd, self._err_fd) if fd is not None]
+        if not fds:
+            time.sleep(timeout)
+            return
+        ready, _, _ = select.select(fds, [], [], timeout)
+        for fd in ready:
+            try:
+                chunk = os.read(fd, 65536)
+            except OSError:  # a pty reports EIO once the program has gone
+                chunk = b""
+            if not chunk:
+                if fd == self._out_fd:
+                    self._out_fd = None
+                else:
+                    self._err_fd = None
+            elif fd == self._out_fd:
+                self.out += chunk
+            else:
+                self.err += chunk
+
+    def wait_for(self, predicate, timeout=20.0):
+        """Collects output until predicate(self) holds; fails after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        while not predicate(self):
+            if time.monotonic() > deadline:
+                raise AssertionError(
+                    f"timed out; stdout so far: {self.out!r}; stderr so far: {self.err!r}")
+            self._pump(0.1)
+
+    def stop(self, sig=signal.SIGINT, timeout=20.0):
+        """Sends sig and returns the exit status, collecting the rest of the output."""
+        self.proc.send_signal(sig)
+        return self.wait_exit(timeout)
+
+    def wait_exit(self, timeout=20.0):
+        deadline = time.monotonic() + timeout
+        while self.proc.poll() is None or self._out_fd is not None or self._err_fd is not None:
+            if time.monotonic() > deadline:
+                self.proc.kill()
+                raise AssertionError(f"receiver did not end; stdout: {self.out!r}")
+            self._pump(0.1)
+            if self.proc.poll() is not None and self._out_fd is not None:
+                # Output may stay open in a grandchild (wineserver); stop waiting shortly.
+                self._pump(0.2)
+                break
+        return self.proc.wait()
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()

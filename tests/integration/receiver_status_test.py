@@ -1,0 +1,115 @@
+"""The receiving mode end to end: banner, status lines, console events and exit statuses."""
+
+import signal
+import subprocess
+import unittest
+
+from receiver import Receiver, launcher_from_argv, run_in_terminal, screen_text, under_wine
+
+COMMAND = launcher_from_argv()
+SYSTEM = "Windows" if under_wine(COMMAND) else "Linux"
+BANNER = f"Korvex receiver: iPhone -> {SYSTEM} webcam + mic  (Ctrl-C to quit)\n"
+IDLE = ("shm waiting | waiting for iPhone | 0.0 fps rx 0.0 dec 0 kbps 0x0 | q 0 drop 0 err 0 | "
+        "rtt 0.0 ms | audio 0 ms under 0 [............] 0.00")
+
+
+class ReceivingMode(unittest.TestCase):
+    def start(self, args, **kwargs):
+        receiver = Receiver(COMMAND, args, **kwargs)
+        self.addCleanup(receiver.kill)
+        return receiver
+
+    def test_redirected_output_prints_banner_then_a_line_per_second(self):
+        r = self.start(["--no-audio", "--no-vcam", "--no-mdns"])
+        r.wait_for(lambda r: r.out.count(b"\n") >= 4)
+        self.assertEqual(r.stop(signal.SIGINT), 0)
+        text = r.out.decode()
+        self.assertNotIn("\r", text)
+        lines = text.split("\n")
+        self.assertEqual(lines[0] + "\n", BANNER)
+        self.assertEqual(lines[1], "")
+        status = [line for line in lines[2:] if line]
+        self.assertGreaterEqual(len(status), 2)
+        for line in status:
+            self.assertEqual(line, "cam disabled | " + IDLE)
+        self.assertEqual(r.err.decode(), "")
+
+    def test_optional_parts_that_fail_are_reported_and_the_run_goes_on(self):
+        r = self.start([])
+        r.wait_for(lambda r: r.out.count(b"\n") >= 3)
+        self.assertEqual(r.stop(signal.SIGINT), 0)
+        err = r.err.decode()
+        self.assertIn("audio: ", err)
+        self.assertIn("\n   continuing without the mic\n", err)
+        self.assertIn("virtual camera: ", err)
+        self.assertIn("mDNS: ", err)
+        self.assertIn("; the phone needs the IP typed in\n", err)
+        self.assertIn("cam unavailable | " + IDLE + "\n", r.out.decode())
+
+    @unittest.skipIf(under_wine(COMMAND), "Wine delivers SIGINT alone as a console event")
+    def test_every_console_signal_ends_with_status_zero(self):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                r = self.start(["--no-audio", "--no-vcam", "--no-mdns"])
+                r.wait_for(lambda r: b"cam disabled" in r.out)
+                self.assertEqual(r.stop(sig), 0)
+
+    def test_ctrl_c_during_startup_ends_with_status_zero(self):
+        r = self.start(["--no-audio", "--no-vcam", "--no-mdns"])
+        r.wait_for(lambda r: r.out.startswith(BANNER.encode()))
+        self.assertEqual(r.stop(signal.SIGINT), 0)
+
+    def test_terminal_output_redraws_one_line(self):
+        r = self.start(["--no-audio", "--no-vcam", "--no-mdns"], terminal=True)
+        r.wait_for(lambda r: r.out.count(b"\rcam disabled") >= 3)
+        self.assertEqual(r.stop(signal.SIGINT), 0)
+        banner, rest = screen_text(r.out).split("\n\n", 1)
+        self.assertEqual(banner + "\n", BANNER)
+        self.assertNotIn("\n", rest)
+        # Each line is drawn over the previous one. (Wine's console drops the
+        # very first carriage return, the cursor being at the start already.)
+        frames = [frame for frame in rest.split("\r") if frame]
+        self.assertGreaterEqual(len(frames), 3)
+        for frame in frames:
+            self.assertEqual(frame, "cam disabled | " + IDLE)
+
+    def test_non_ascii_text_reaches_a_terminal_and_a_pipe_intact(self):
+        # Wine's console shows characters outside the Basic Multilingual Plane
+        # as replacement characters, so the terminal gets letters from it only.
+        name = "--Zo\u00eb-\u5c0f\u660e-\u0416"
+        expected = f"unknown argument: {name}\n\n"
+        status, raw = run_in_terminal(COMMAND + [name])
+        self.assertEqual(status, 2)
+        self.assertTrue(screen_text(raw).startswith(expected), raw)
+
+        name += "-\U0001f4f1"
+        expected = f"unknown argument: {name}\n\n"
+        result = subprocess.run(COMMAND + [name], capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stderr.decode(), expected)
+
+    def test_command_line_error_prints_message_and_help_with_status_two(self):
+        result = subprocess.run(COMMAND + ["--frames", "-5", "--no-audio"], capture_output=True,
+                                timeout=60)
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stderr.decode(), "--frames needs a number\n\n")
+        self.assertTrue(result.stdout.decode().startswith(
+            f"Korvex receiver: iPhone -> {SYSTEM} wireless webcam + mic\n\nUSAGE:\n"))
+
+    def test_help_exits_zero(self):
+        result = subprocess.run(COMMAND + ["--help", "--bogus"], capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0)
+        self.assertTrue(result.stdout.decode().endswith("  -h, --help             Show this help.\n"))
+        self.assertEqual(result.stderr, b"")
+
+    def test_modes_not_in_this_build_say_so_and_fail(self):
+        for args in (["--list-devices"], ["--check-device", "x"], ["--list-cameras"],
+                     ["--probe-camera", "x"], ["--autostart", "on"]):
+            with self.subTest(args=args):
+                result = subprocess.run(COMMAND + args, capture_output=True, timeout=60)
+                self.assertEqual(result.returncode, 1)
+                self.assertIn("this build cannot", result.stderr.decode())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

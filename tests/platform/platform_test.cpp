@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "platform/os_error.hpp"
+#include "platform/thread.hpp"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/system_text_win.hpp"
+#else
+#include <pthread.h>
+#endif
+
+namespace korvex::platform {
+namespace {
+
+TEST(OsError, MessageThenCode) {
+#ifdef _WIN32
+  // The wording comes from the system's message tables (Wine's differ from
+  // Windows'); the form is ours: the message without its line break, the code.
+  const std::string message = system_message(ERROR_FILE_NOT_FOUND);
+  ASSERT_FALSE(message.empty());
+  EXPECT_NE(message.back(), '\n');
+  EXPECT_NE(message.back(), ' ');
+  EXPECT_EQ(os_error_text(ERROR_FILE_NOT_FOUND), message + " (os error 2)");
+  // Wine has no text for some Winsock codes; the code still shows.
+  const std::string socket_error = os_error_text(WSAEADDRINUSE);
+  EXPECT_EQ(socket_error.substr(socket_error.size() - 17), " (os error 10048)");
+#else
+  EXPECT_EQ(os_error_text(2), "No such file or directory (os error 2)");
+  EXPECT_EQ(os_error_text(98), "Address already in use (os error 98)");
+#endif
+}
+
+#ifdef _WIN32
+TEST(HresultText, DescriptionThenEightUpperCaseHexDigits) {
+  ASSERT_FALSE(system_message(E_ACCESSDENIED).empty());
+  EXPECT_EQ(hresult_text(E_ACCESSDENIED), system_message(E_ACCESSDENIED) + " (0x80070005)");
+  // A code the system has no message for is shown alone.
+  EXPECT_EQ(hresult_text(static_cast<HRESULT>(0xA0001234)), "0xA0001234");
+}
+
+TEST(TextConversion, Utf8RoundTrip) {
+  const std::string text = "Zo\xC3\xAB \xE5\xB0\x8F \xF0\x9F\x93\xB1";
+  EXPECT_EQ(utf16_to_utf8(utf8_to_utf16(text).c_str()), text);
+}
+#endif
+
+TEST(Threads, SpawnedThreadCarriesItsName) {
+  std::promise<std::string> seen;
+  auto result = spawn_thread("phone-12", [&seen] {
+#ifdef _WIN32
+    wchar_t* description = nullptr;
+    using GetDescription = HRESULT(WINAPI*)(HANDLE, PWSTR*);
+    const auto get = reinterpret_cast<GetDescription>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetThreadDescription")));
+    std::string name = "<no GetThreadDescription>";
+    if (get != nullptr && SUCCEEDED(get(GetCurrentThread(), &description))) {
+      name = utf16_to_utf8(description);
+      LocalFree(description);
+    }
+    seen.set_value(name);
+#else
+    char name[16] = {};
+    pthread_getname_np(pthread_self(), name, sizeof name);
+    seen.set_value(name);
+#endif
+  });
+  ASSERT_TRUE(result.ok()) << result.error();
+  auto name = seen.get_future();
+  ASSERT_EQ(name.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(name.get(), "phone-12");
+}
+
+}  // namespace
+}  // namespace korvex::platform
