@@ -17,6 +17,9 @@ if(WIN32)
   target_include_directories(korvex::fmt INTERFACE ${_korvex_inc})
   target_compile_definitions(korvex::fmt INTERFACE FMT_HEADER_ONLY)
 
+  add_library(korvex::nlohmann_json INTERFACE IMPORTED)
+  target_include_directories(korvex::nlohmann_json INTERFACE ${_korvex_inc})
+
   # GoogleTest is built from the sources Debian ships in /usr/src/googletest.
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -26,6 +29,8 @@ if(WIN32)
 else()
   find_package(fmt REQUIRED)
   add_library(korvex::fmt ALIAS fmt::fmt)
+  find_package(nlohmann_json REQUIRED)
+  add_library(korvex::nlohmann_json ALIAS nlohmann_json::nlohmann_json)
   find_package(GTest REQUIRED)
   add_library(korvex::gtest_main ALIAS GTest::gtest_main)
   add_library(korvex::gmock ALIAS GTest::gmock)

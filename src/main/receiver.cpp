@@ -10,13 +10,22 @@
 #include "jitter/jitter_buffer.hpp"
 #include "main/status_line.hpp"
 #include "platform/console.hpp"
+#include "platform/thread.hpp"
 #include "server/counters.hpp"
+#include "server/listener.hpp"
+#include "server/phone_link.hpp"
+#include "server/server_context.hpp"
 #include "vcam/virtual_camera.hpp"
 
 namespace korvex {
 namespace {
 
 constexpr uint64_t kDecodeQueueFrames = 8;
+
+[[noreturn]] void fatal(const std::string& step, const std::string& cause) {
+  platform::write_stderr(fmt::format("{}: {}\n", step, cause));
+  platform::exit_process(1);
+}
 
 void on_console_event() {
   shutdown_virtual_camera();
@@ -111,8 +120,30 @@ void run_receiver(const Settings& settings) {
         "mDNS: this build cannot advertise the service yet; the phone needs the IP typed in\n");
   }
 
-  sources.counters = std::make_shared<Counters>();
+  auto link = std::make_shared<PhoneLink>();
+  sources.counters = link->counters();
   sources.queue = std::make_shared<DecodeQueue>(kDecodeQueueFrames);
+
+  auto listener = bind_listener();
+  if (!listener) {
+    platform::write_stderr(
+        fmt::format("could not listen on TCP {}: {}\n", kPhonePort, listener.error()));
+    shutdown_virtual_camera();
+    platform::exit_process(1);
+  }
+  platform::write_stdout(fmt::format("-> listening on TCP {}\n", kPhonePort));
+
+  // No frame section yet to tell that a phone is active.
+  auto context = std::make_shared<ServerContext>(
+      link, sources.queue, sources.jitter, [](bool) {}, settings.gain);
+  auto accept = platform::spawn_thread(
+      "accept",
+      [context, listener = std::make_shared<platform::Socket>(std::move(listener.value()))] {
+        accept_loop(context, std::move(*listener));
+      });
+  if (!accept) {
+    fatal("spawn accept thread", accept.error());
+  }
 
   platform::write_stdout("\n");
   status_loop(sources);
