@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -241,17 +242,21 @@ class HelloReader {
   size_t skipping_ = 0;        // depth inside the value of an unknown key
 };
 
-bool starts_with_byte_order_mark(std::span<const uint8_t> payload) {
-  return payload.size() >= 3 && payload[0] == 0xEF && payload[1] == 0xBB && payload[2] == 0xBF;
+// Bytes that the JSON library would let through although the hello may not
+// hold them: it skips a leading byte order mark (only whitespace may precede
+// the document) and takes a NUL byte for the end of the input, which would
+// hide whatever follows it. A NUL is never valid anywhere in JSON text.
+bool library_would_misread(std::span<const uint8_t> payload) {
+  const bool byte_order_mark =
+      payload.size() >= 3 && payload[0] == 0xEF && payload[1] == 0xBB && payload[2] == 0xBF;
+  return byte_order_mark || std::find(payload.begin(), payload.end(), 0) != payload.end();
 }
 
 }  // namespace
 
 Result<Hello> parse_hello(std::span<const uint8_t> payload) {
-  // The JSON library would skip a byte order mark; only whitespace may
-  // precede the document.
-  if (starts_with_byte_order_mark(payload)) {
-    return fail("hello: byte order mark");
+  if (library_would_misread(payload)) {
+    return fail("hello: not a valid hello document");
   }
   HelloReader reader;
   // Strict: anything but whitespace after the document is an error.
