@@ -3,31 +3,10 @@
 #include <string_view>
 #include <vector>
 
+#include "message_equality.hpp"
 #include "protocol/wire.hpp"
 
 namespace korvex::protocol {
-namespace msg {
-// Field-by-field equality, so whole message lists can be compared.
-bool operator==(const Hello& a, const Hello& b) {
-  return a.json == b.json;
-}
-bool operator==(const Video& a, const Video& b) {
-  return a.pts == b.pts && a.data == b.data && a.keyframe == b.keyframe;
-}
-bool operator==(const Control& a, const Control& b) {
-  return a.payload == b.payload;
-}
-bool operator==(const Audio& a, const Audio& b) {
-  return a.samples == b.samples && a.silent == b.silent;
-}
-bool operator==(const Ping& a, const Ping& b) {
-  return a.value == b.value && a.reply == b.reply;
-}
-bool operator==(const Bye&, const Bye&) {
-  return true;
-}
-}  // namespace msg
-
 namespace {
 
 using Bytes = std::vector<uint8_t>;
