@@ -11,6 +11,8 @@ packages=(
   # libraries
   libfmt-dev nlohmann-json3-dev libstb-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzzing: clang with libFuzzer
+  clang libclang-rt-14-dev
   # test helpers
   procps python3
 )
