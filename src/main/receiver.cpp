@@ -7,6 +7,8 @@
 #include <fmt/format.h>
 
 #include "frames/decode_queue.hpp"
+#include "frames/frame_writer.hpp"
+#include "frames/section_mapping.hpp"
 #include "jitter/jitter_buffer.hpp"
 #include "main/status_line.hpp"
 #include "platform/console.hpp"
@@ -22,11 +24,6 @@ namespace {
 
 constexpr uint64_t kDecodeQueueFrames = 8;
 
-[[noreturn]] void fatal(const std::string& step, const std::string& cause) {
-  platform::write_stderr(fmt::format("{}: {}\n", step, cause));
-  platform::exit_process(1);
-}
-
 void on_console_event() {
   shutdown_virtual_camera();
   platform::exit_process(0);
@@ -38,6 +35,7 @@ struct StatusSources {
   std::shared_ptr<Counters> counters;
   std::shared_ptr<DecodeQueue> queue;
   std::shared_ptr<JitterBuffer> jitter;
+  std::shared_ptr<FrameWriter> frames;
 };
 
 [[noreturn]] void status_loop(const StatusSources& sources) {
@@ -59,7 +57,9 @@ struct StatusSources {
 
     StatusFields fields;
     fields.vcam = sources.vcam_status;
-    fields.shm = "waiting";
+    fields.shm = sources.frames->mapped()
+                     ? fmt::format("mapped {} written", sources.frames->written())
+                     : "waiting";
     if (current.connected) {
       fields.phone = sources.counters->phone_name();
       if (fields.phone.empty()) {
@@ -108,6 +108,16 @@ void run_receiver(const Settings& settings) {
         "audio: this build cannot open an audio output yet\n   continuing without the mic\n");
   }
 
+  Result<std::shared_ptr<FrameWriter>> frames = FrameWriter::start();
+  if (!frames) {
+    platform::write_stderr(fmt::format("spawn shm thread: {}\n", frames.error()));
+    platform::exit_process(1);
+  }
+  sources.frames = frames.value();
+  platform::write_stdout(fmt::format(
+      "-> frames go to {} ({}+ slots; camera shows its placeholder after {} ms without frames)\n",
+      frame_section_name(), 3, 2000));
+
   if (settings.no_vcam) {
     sources.vcam_status = "disabled";
   } else {
@@ -133,16 +143,16 @@ void run_receiver(const Settings& settings) {
   }
   platform::write_stdout(fmt::format("-> listening on TCP {}\n", kPhonePort));
 
-  // No frame section yet to tell that a phone is active.
-  auto context = std::make_shared<ServerContext>(
-      link, sources.queue, sources.jitter, [](bool) {}, settings.gain);
+  auto context = std::make_shared<ServerContext>(link, sources.queue, sources.jitter,
+                                                 sources.frames, settings.gain);
   auto accept = platform::spawn_thread(
       "accept",
       [context, listener = std::make_shared<platform::Socket>(std::move(listener.value()))] {
         accept_loop(context, std::move(*listener));
       });
   if (!accept) {
-    fatal("spawn accept thread", accept.error());
+    platform::write_stderr(fmt::format("spawn accept thread: {}\n", accept.error()));
+    platform::exit_process(1);
   }
 
   platform::write_stdout("\n");

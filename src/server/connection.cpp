@@ -120,7 +120,7 @@ void run_connection(std::shared_ptr<ServerContext> context, platform::Socket rea
     return;
   }
   context->link->counters()->connected.store(false, std::memory_order_relaxed);
-  context->set_phone_active(false);
+  context->frame_writer->set_phone_active(false);
   context->jitter->reset();
   platform::write_stderr("phone disconnected\n");
 }

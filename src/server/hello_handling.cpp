@@ -24,7 +24,7 @@ void apply_hello(const protocol::Hello& hello, ServerContext& context) {
   }
 
   context.queue->push(Configure{hello.width, hello.height});
-  context.set_phone_active(true);
+  context.frame_writer->set_phone_active(true);
 }
 
 }  // namespace korvex

@@ -8,7 +8,7 @@ import unittest
 
 from phone_client import (AUDIO, CONTROL, KEYFRAME_REQUEST, PING, Phone, audio, bye, hello,
                           message, occupy_port, ping, video)
-from receiver import Receiver, launcher_from_argv, under_wine
+from receiver import Receiver, forget_frame_section, launcher_from_argv, under_wine
 
 COMMAND = launcher_from_argv()
 ARGS = ["--no-audio", "--no-vcam", "--no-mdns"]
@@ -36,6 +36,9 @@ def field(line, pattern):
 
 
 class LinkTest(unittest.TestCase):
+    def setUp(self):
+        forget_frame_section()
+
     def start(self):
         r = Receiver(COMMAND, ARGS)
         self.addCleanup(r.kill)
