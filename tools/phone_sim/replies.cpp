@@ -30,7 +30,10 @@ void handle(Session& session, const protocol::Message& message) {
     const auto reply = protocol::encode_message(static_cast<uint8_t>(protocol::MessageType::ping),
                                                 protocol::kFlagReply, value);
     if (auto sent = session.connection.send(reply); !sent) {
-      session.end_with_error(sent.error());
+      // Once the run is over the simulator shuts the connection itself.
+      if (session.running()) {
+        session.end_with_error(sent.error());
+      }
       return;
     }
     ++session.counts.pings_answered;
