@@ -40,7 +40,7 @@ std::optional<double> parse_real(std::string_view text, double low, double high)
   return value;
 }
 
-// "WxH" with both even and at most 4096, the largest picture the receiver takes.
+// "WxH", both even (4:2:0 chroma) and at most 4096.
 bool parse_size(std::string_view text, tools::H264Settings& video) {
   const size_t x = text.find('x');
   if (x == std::string_view::npos) {

@@ -1,4 +1,5 @@
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "frame_stamp.hpp"
@@ -58,6 +59,13 @@ void stream_video(Session& session, tools::H264Encoder& encoder) {
     auto unit = encoder.encode(picture, session.keyframe_wanted.exchange(false));
     if (!unit) {
       session.end_with_error(unit.error());
+      return;
+    }
+    if (unit->data.size() + 8 > protocol::kMaxPayload) {
+      // The receiver would throw away everything it holds; stop instead.
+      session.end_with_error("picture " + std::to_string(i) + " needs " +
+                             std::to_string(unit->data.size()) +
+                             " bytes, more than a message carries: lower --bitrate");
       return;
     }
     const uint64_t pts_us = i * 1'000'000 / video.fps;
