@@ -7,6 +7,8 @@
 #include <fmt/format.h>
 
 #include "frames/decode_queue.hpp"
+#include "frames/frame_writer.hpp"
+#include "frames/section_mapping.hpp"
 #include "jitter/jitter_buffer.hpp"
 #include "main/status_line.hpp"
 #include "platform/console.hpp"
@@ -29,6 +31,7 @@ struct StatusSources {
   std::shared_ptr<Counters> counters;
   std::shared_ptr<DecodeQueue> queue;
   std::shared_ptr<JitterBuffer> jitter;
+  std::shared_ptr<FrameWriter> frames;
 };
 
 [[noreturn]] void status_loop(const StatusSources& sources) {
@@ -50,7 +53,9 @@ struct StatusSources {
 
     StatusFields fields;
     fields.vcam = sources.vcam_status;
-    fields.shm = "waiting";
+    fields.shm = sources.frames->mapped()
+                     ? fmt::format("mapped {} written", sources.frames->written())
+                     : "waiting";
     if (current.connected) {
       fields.phone = sources.counters->phone_name();
       if (fields.phone.empty()) {
@@ -98,6 +103,16 @@ void run_receiver(const Settings& settings) {
     platform::write_stderr(
         "audio: this build cannot open an audio output yet\n   continuing without the mic\n");
   }
+
+  Result<std::shared_ptr<FrameWriter>> frames = FrameWriter::start();
+  if (!frames) {
+    platform::write_stderr(fmt::format("spawn shm thread: {}\n", frames.error()));
+    platform::exit_process(1);
+  }
+  sources.frames = frames.value();
+  platform::write_stdout(fmt::format(
+      "-> frames go to {} ({}+ slots; camera shows its placeholder after {} ms without frames)\n",
+      frame_section_name(), 3, 2000));
 
   if (settings.no_vcam) {
     sources.vcam_status = "disabled";
