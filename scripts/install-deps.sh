@@ -11,6 +11,8 @@ packages=(
   # libraries
   libfmt-dev nlohmann-json3-dev libstb-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # phone simulator (H.264 encoder) and the tests that decode its stream
+  libx264-dev libavcodec-dev libavutil-dev
   # fuzzing: clang with libFuzzer
   clang libclang-rt-14-dev
   # test helpers
