@@ -1,7 +1,9 @@
 """The phone link end to end: the real receiver on TCP 45334 and raw phones over loopback."""
 
+import os
 import re
 import struct
+import subprocess
 import threading
 import time
 import unittest
@@ -263,6 +265,37 @@ class Stream(LinkTest):
         first_own = kinds.index(0)
         self.assertIn(1, kinds[:first_own])
         self.assertIn(1, kinds[first_own + 1:])
+
+
+@unittest.skipUnless(os.environ.get("KORVEX_PHONE_SIM"), "needs the native phone simulator")
+class Streaming(LinkTest):
+    def test_simulated_phone_streams_end_to_end(self):
+        r = self.start()
+        name = "Sim \u00e9t\u00e9"
+        sim = subprocess.run(
+            [os.environ["KORVEX_PHONE_SIM"], "--size", "640x360", "--fps", "30", "--gop", "30",
+             "--duration", "5", "--name", name, "--audio", "tone", "--tone-level", "0.5"],
+            capture_output=True, timeout=60)
+        self.assertEqual(sim.returncode, 0, sim.stderr)
+        summary = dict(item.split("=") for item in sim.stdout.decode().split("\n")[-2].split())
+        self.assertEqual(summary["frames"], "150")
+        self.assertEqual(summary["keyframe_requests"], "0")
+        self.assertGreaterEqual(int(summary["pings_answered"]), 2)
+
+        r.wait_for(lambda r: b"phone disconnected\n" in r.err)
+        drain(r)
+        streaming = [line for line in status_lines(r) if f"| {name} |" in line]
+        self.assertGreaterEqual(len(streaming), 3)
+        rates = [float(field(line, r"\| ([0-9.]+) fps rx")) for line in streaming]
+        self.assertTrue(any(25 <= rate <= 35 for rate in rates), rates)
+        for line in streaming:
+            self.assertIn(" 640x360 ", line)
+        self.assertTrue(any(float(field(line, r" kbps .* rtt ([0-9.]+) ms")) > 0
+                            for line in streaming), streaming)
+        self.assertTrue(streaming[-1].endswith(" [######......] 0.50"), streaming[-1])
+        self.assertEqual(r.err.decode().count("phone connected from"), 1)
+        self.assertEqual(r.err.decode().count("phone disconnected"), 1)
+        self.assertIn("| waiting for iPhone | ", self.next_status(r))
 
 
 class Startup(LinkTest):
