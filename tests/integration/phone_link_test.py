@@ -2,6 +2,7 @@
 
 import os
 import re
+import socket
 import struct
 import subprocess
 import threading
@@ -211,6 +212,19 @@ class Stream(LinkTest):
         err = r.err.decode()
         self.assertIn("Before announces audio 44100 Hz x 0 ch; expecting 48000 Hz x 1\n", err)
         self.assertNotIn("After", err)
+
+    def test_phone_vanishing_while_answered_does_not_end_the_receiver(self):
+        r = self.start()
+        for _ in range(3):
+            p = self.phone()
+            # Many pings to answer, then a reset: replies run into a dead socket.
+            p.send(*[ping(i) for i in range(20000)])
+            p.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            p.close()
+            r.wait_for(lambda r: r.err.count(b"phone disconnected\n") >= 1)
+            r.err = b""
+        self.assertIn("| waiting for iPhone | ", self.next_status(r))
+        self.assertIsNone(r.proc.poll())
 
     def test_garbage_and_oversize_lengths_are_survived_and_silence_ends_it(self):
         r = self.start()
