@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64-posix wine wine64 gstreamer1.0-libav
   # libraries
   libfmt-dev nlohmann-json3-dev libstb-dev
+  libavcodec-dev libavutil-dev libx264-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # test helpers
   procps python3
