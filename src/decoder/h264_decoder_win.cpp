@@ -1,6 +1,5 @@
 #include <windows.h>
 // windows.h must come first.
-#include <icodecapi.h>
 #include <mfapi.h>
 #include <mferror.h>
 #include <mftransform.h>
@@ -20,6 +19,10 @@
 #include "decoder/sps_picture.hpp"
 #include "platform/system_text_win.hpp"
 
+// MinGW's headers declare ICodecAPI without its IID for __uuidof.
+__CRT_UUID_DECL(ICodecAPI, 0x901DB4C7, 0x31CE, 0x41A2, 0x85, 0xDC, 0x8F, 0xA0, 0xBF, 0x41, 0xB8,
+                0xDA)
+
 using Microsoft::WRL::ComPtr;
 
 namespace korvex {
@@ -32,10 +35,10 @@ constexpr GUID kH264DecoderClsid = {
 constexpr GUID kLowLatency = {
     0x9C27891A, 0xED7A, 0x40E1, {0x88, 0xE8, 0xB2, 0x27, 0x27, 0xA0, 0x24, 0xEE}};
 
-constexpr UINT32 kProgressive = 2;         // MFVideoInterlace_Progressive
+constexpr UINT32 kProgressive = 2;           // MFVideoInterlace_Progressive
 constexpr LONGLONG kFrameDuration = 333333;  // 1/30 s in 100-ns units
-constexpr DWORD kProvidesSamples = MFT_OUTPUT_STREAM_PROVIDES_SAMPLES |
-                                   MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES;
+constexpr DWORD kProvidesSamples =
+    MFT_OUTPUT_STREAM_PROVIDES_SAMPLES | MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES;
 
 std::string hr_text(HRESULT hr) {
   return platform::hresult_text(hr);
@@ -132,9 +135,9 @@ Result<void> MfH264Decoder::select_nv12_output() {
                                  sizeof area, &area_size)) &&
       area_size == sizeof area && area.OffsetX.value >= 0 && area.OffsetY.value >= 0 &&
       area.Area.cx > 0 && area.Area.cy > 0) {
-    aperture_ = VisibleArea{static_cast<uint32_t>(area.OffsetX.value),
-                            static_cast<uint32_t>(area.OffsetY.value),
-                            static_cast<uint32_t>(area.Area.cx), static_cast<uint32_t>(area.Area.cy)};
+    aperture_ = VisibleArea{
+        static_cast<uint32_t>(area.OffsetX.value), static_cast<uint32_t>(area.OffsetY.value),
+        static_cast<uint32_t>(area.Area.cx), static_cast<uint32_t>(area.Area.cy)};
   }
 
   MFT_OUTPUT_STREAM_INFO info{};
@@ -144,9 +147,8 @@ Result<void> MfH264Decoder::select_nv12_output() {
   }
   provides_samples_ = (info.dwFlags & kProvidesSamples) != 0;
   const uint64_t picture_bytes = uint64_t{width_} * height_ * 3 / 2;
-  output_buffer_size_ =
-      static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(info.cbSize, picture_bytes),
-                                               UINT32_MAX));
+  output_buffer_size_ = static_cast<uint32_t>(
+      std::min<uint64_t>(std::max<uint64_t>(info.cbSize, picture_bytes), UINT32_MAX));
   output_alignment_ = info.cbAlignment;
   return {};
 }
@@ -189,10 +191,9 @@ Result<ComPtr<IMFSample>> MfH264Decoder::output_sample() {
   if (!output_buffer_ || buffer_size_ != output_buffer_size_ ||
       buffer_alignment_ != output_alignment_) {
     output_buffer_.Reset();
-    hr = output_alignment_ != 0
-             ? MFCreateAlignedMemoryBuffer(output_buffer_size_, output_alignment_ - 1,
-                                           &output_buffer_)
-             : MFCreateMemoryBuffer(output_buffer_size_, &output_buffer_);
+    hr = output_alignment_ != 0 ? MFCreateAlignedMemoryBuffer(
+                                      output_buffer_size_, output_alignment_ - 1, &output_buffer_)
+                                : MFCreateMemoryBuffer(output_buffer_size_, &output_buffer_);
     if (FAILED(hr)) {
       output_buffer_.Reset();
       return fail("output buffer: " + hr_text(hr));
@@ -337,8 +338,8 @@ Result<std::unique_ptr<H264Decoder>> H264Decoder::create(uint32_t width, uint32_
   const uint32_t h = height != 0 ? height : 720;
 
   ComPtr<IMFTransform> transform;
-  HRESULT hr = CoCreateInstance(kH264DecoderClsid, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_PPV_ARGS(&transform));
+  HRESULT hr =
+      CoCreateInstance(kH264DecoderClsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&transform));
   if (FAILED(hr)) {
     return fail("CoCreateInstance(CMSH264DecoderMFT): " + hr_text(hr));
   }

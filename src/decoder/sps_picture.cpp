@@ -86,8 +86,19 @@ void skip_scaling_list(BitReader& reader, int size) {
 
 bool has_chroma_format(uint32_t profile_idc) {
   switch (profile_idc) {
-    case 100: case 110: case 122: case 244: case 44: case 83:
-    case 86: case 118: case 128: case 138: case 139: case 134: case 135:
+    case 100:
+    case 110:
+    case 122:
+    case 244:
+    case 44:
+    case 83:
+    case 86:
+    case 118:
+    case 128:
+    case 138:
+    case 139:
+    case 134:
+    case 135:
       return true;
     default:
       return false;
@@ -113,9 +124,9 @@ std::optional<SpsPicture> parse_sps(std::span<const uint8_t> payload) {
     if (chroma_format_idc == 3) {
       separate_colour_planes = r.bit() != 0;
     }
-    r.ue();   // bit_depth_luma_minus8
-    r.ue();   // bit_depth_chroma_minus8
-    r.bit();  // qpprime_y_zero_transform_bypass_flag
+    r.ue();              // bit_depth_luma_minus8
+    r.ue();              // bit_depth_chroma_minus8
+    r.bit();             // qpprime_y_zero_transform_bypass_flag
     if (r.bit() != 0) {  // seq_scaling_matrix_present_flag
       const int lists = chroma_format_idc != 3 ? 8 : 12;
       for (int i = 0; i < lists && !r.overrun(); ++i) {
@@ -198,8 +209,8 @@ std::optional<SpsPicture> find_sps_picture(std::span<const uint8_t> access_unit)
     }
     const size_t start = i + 3;  // the NAL header byte
     size_t end = start + 1;
-    while (end + 2 < n && !(access_unit[end] == 0 && access_unit[end + 1] == 0 &&
-                            access_unit[end + 2] <= 1)) {
+    while (end + 2 < n &&
+           !(access_unit[end] == 0 && access_unit[end + 1] == 0 && access_unit[end + 2] <= 1)) {
       ++end;
     }
     if (end + 2 >= n) {

@@ -47,8 +47,7 @@ Result<std::string> dump_frame(const std::string& dir, uint64_t n, const Nv12Fra
     return fail(fmt::format("{}: {}", path, file.error()));
   }
   if (frame.width == 0 || frame.height == 0 || frame.width > INT32_MAX / 2 ||
-      frame.height > INT32_MAX / 2 ||
-      frame.data.size() < uint64_t{frame.width} * frame.height) {
+      frame.height > INT32_MAX / 2 || frame.data.size() < uint64_t{frame.width} * frame.height) {
     return fail(fmt::format("PNG encoder: cannot encode a {}x{} picture from {} bytes", frame.width,
                             frame.height, frame.data.size()));
   }

@@ -16,9 +16,9 @@ HANDLE as_handle(intptr_t value) {
 }  // namespace
 
 Result<OutputFile> OutputFile::create(const std::string& path) {
-  const HANDLE file = CreateFileW(platform::utf8_to_utf16(path).c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
+  const HANDLE file =
+      CreateFileW(platform::utf8_to_utf16(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return fail(platform::last_os_error_text());
   }

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 
 #include "frames/decode_thread.hpp"
 
@@ -50,8 +50,8 @@ struct Harness {
     context.queue = std::make_shared<DecodeQueue>(8);
     context.counters = counters;
     context.dump_dir = std::move(dump_dir);
-    context.create_decoder =
-        [this](uint32_t w, uint32_t h) -> Result<std::unique_ptr<H264Decoder>> {
+    context.create_decoder = [this](uint32_t w,
+                                    uint32_t h) -> Result<std::unique_ptr<H264Decoder>> {
       created.emplace_back(w, h);
       return std::unique_ptr<H264Decoder>(
           std::make_unique<FakeDecoder>(w != 0 ? w : 1280, h != 0 ? h : 720));
@@ -109,8 +109,9 @@ TEST(DecodeLoop, FailedCreationIsReportedAndRetriedAtTheNextKeyframe) {
   EXPECT_EQ(attempts, 2);
   EXPECT_EQ(h.counters->frames_dropped, 2u);
   ASSERT_EQ(h.lines.size(), 2u);
-  EXPECT_EQ(h.lines[0],
-            "H.264 decoder: CoCreateInstance(CMSH264DecoderMFT): Class not registered (0x80040154)");
+  EXPECT_EQ(
+      h.lines[0],
+      "H.264 decoder: CoCreateInstance(CMSH264DecoderMFT): Class not registered (0x80040154)");
 }
 
 TEST(DecodeLoop, FiveFailuresInARowRecreateTheDecoderFourDoNot) {
@@ -128,8 +129,7 @@ TEST(DecodeLoop, FiveFailuresInARowRecreateTheDecoderFourDoNot) {
   for (int i = 0; i < 5; ++i) {
     h.frame(30 + i, false, true);
   }
-  EXPECT_EQ(h.created,
-            (std::vector<std::pair<uint32_t, uint32_t>>{{640, 360}, {640, 360}}));
+  EXPECT_EQ(h.created, (std::vector<std::pair<uint32_t, uint32_t>>{{640, 360}, {640, 360}}));
   EXPECT_EQ(h.counters->decode_errors, 9u);
   EXPECT_EQ(h.keyframe_requests, 9);
   EXPECT_EQ(h.lines.back(), "H.264 decoder ready for 640x360");
@@ -142,9 +142,9 @@ TEST(DecodeLoop, FiveFailuresInARowRecreateTheDecoderFourDoNot) {
 }
 
 TEST(DecodeLoop, DumpsFrames1And30And60AnnouncingTheFirstThree) {
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("korvex-decode-dump-" + std::to_string(::testing::UnitTest::GetInstance()
-                                                               ->random_seed()));
+  const auto dir =
+      std::filesystem::temp_directory_path() /
+      ("korvex-decode-dump-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   std::filesystem::remove_all(dir);
   Harness h(dir.string());
   h.loop.handle(Configure{64, 32});
