@@ -15,6 +15,8 @@ packages=(
   libfmt-dev nlohmann-json3-dev libstb-dev
   libavcodec-dev libavutil-dev libx264-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzzing: clang with libFuzzer
+  clang libclang-rt-14-dev
   # test helpers
   procps python3
 )

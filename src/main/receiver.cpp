@@ -7,6 +7,9 @@
 #include <fmt/format.h>
 
 #include "frames/decode_queue.hpp"
+#include "frames/decode_thread.hpp"
+#include "frames/frame_writer.hpp"
+#include "frames/section_mapping.hpp"
 #include "jitter/jitter_buffer.hpp"
 #include "main/status_line.hpp"
 #include "platform/console.hpp"
@@ -29,6 +32,7 @@ struct StatusSources {
   std::shared_ptr<Counters> counters;
   std::shared_ptr<DecodeQueue> queue;
   std::shared_ptr<JitterBuffer> jitter;
+  std::shared_ptr<FrameWriter> frames;
 };
 
 [[noreturn]] void status_loop(const StatusSources& sources) {
@@ -50,7 +54,9 @@ struct StatusSources {
 
     StatusFields fields;
     fields.vcam = sources.vcam_status;
-    fields.shm = "waiting";
+    fields.shm = sources.frames->mapped()
+                     ? fmt::format("mapped {} written", sources.frames->written())
+                     : "waiting";
     if (current.connected) {
       fields.phone = sources.counters->phone_name();
       if (fields.phone.empty()) {
@@ -99,6 +105,16 @@ void run_receiver(const Settings& settings) {
         "audio: this build cannot open an audio output yet\n   continuing without the mic\n");
   }
 
+  Result<std::shared_ptr<FrameWriter>> frames = FrameWriter::start();
+  if (!frames) {
+    platform::write_stderr(fmt::format("spawn shm thread: {}\n", frames.error()));
+    platform::exit_process(1);
+  }
+  sources.frames = frames.value();
+  platform::write_stdout(fmt::format(
+      "-> frames go to {} ({}+ slots; camera shows its placeholder after {} ms without frames)\n",
+      frame_section_name(), 3, 2000));
+
   if (settings.no_vcam) {
     sources.vcam_status = "disabled";
   } else {
@@ -113,6 +129,20 @@ void run_receiver(const Settings& settings) {
 
   sources.counters = std::make_shared<Counters>();
   sources.queue = std::make_shared<DecodeQueue>(kDecodeQueueFrames);
+
+  DecodeContext decode;
+  decode.queue = sources.queue;
+  decode.counters = sources.counters;
+  decode.dump_dir = settings.dump_frames;
+  decode.write_frame = [writer = sources.frames](const Nv12Frame& frame) {
+    (void)writer->write_frame(frame);  // a frame that cannot be written is lost silently
+  };
+  // Until the phone link exists there is no phone to ask for a keyframe.
+  decode.request_keyframe = [] {};
+  if (auto started = start_decode_thread(std::move(decode)); !started) {
+    platform::write_stderr(fmt::format("spawn decode thread: {}\n", started.error()));
+    platform::exit_process(1);
+  }
 
   platform::write_stdout("\n");
   status_loop(sources);

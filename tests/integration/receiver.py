@@ -65,6 +65,15 @@ def run_in_terminal(command, timeout=60.0):
     return proc.wait(), received
 
 
+def forget_frame_section():
+    """Removes a frame section left by an earlier run. POSIX shared memory outlives
+    its processes; under Wine the section goes with the last process holding it."""
+    try:
+        os.unlink("/dev/shm/Korvex.Frames")
+    except FileNotFoundError:
+        pass
+
+
 def under_wine(command):
     return any(part.endswith(".exe") for part in command)
 
