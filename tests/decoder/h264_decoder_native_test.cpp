@@ -81,6 +81,12 @@ TEST(H264Decoder, Decodes1080pAsTheVisible1920x1080) {
   expect_pictures(*decoder, units, 1920, 1080);
 }
 
+TEST(H264Decoder, DecodesPortrait1080x1920) {
+  auto decoder = make_decoder(1080, 1920);
+  ASSERT_TRUE(decoder);
+  expect_pictures(*decoder, encode_stream({1080, 1920, 2}), 1080, 1920);
+}
+
 TEST(H264Decoder, ReportsACorruptUnitAndRecoversAtTheNextKeyframe) {
   const auto units = encode_stream({640, 360, 20, 10});
   ASSERT_TRUE(units[10].keyframe);

@@ -94,6 +94,13 @@ TEST(H264DecoderWine, Decodes1080pAsTheVisible1920x1080) {
   expect_reference_pictures(*units);
 }
 
+// A phone held upright: 1080 columns coded as 1088, cropped on the right.
+TEST(H264DecoderWine, DecodesPortrait1080x1920) {
+  LOAD_OR_SKIP(units, "portrait.kvs");
+  ASSERT_EQ(units->front().reference_width, 1080u);
+  expect_reference_pictures(*units);
+}
+
 // Wine 8's transform fails ProcessOutput (0xD0000001) once a stream changes
 // size mid-stream; Windows' decoder reports a stream change. Either way no
 // picture of the wrong size may come out, and the decode thread's fresh

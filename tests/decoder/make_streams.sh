@@ -13,5 +13,6 @@ fi
 mkdir -p "$out"
 "$generator" "$out/720p.kvs" 1280x720 20
 "$generator" "$out/1080p.kvs" 1920x1080 8
+"$generator" "$out/portrait.kvs" 1080x1920 4
 "$generator" "$out/size-change.kvs" 640x360 6 1280x720 6
 echo "streams written to $out"
