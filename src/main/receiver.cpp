@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "frames/decode_queue.hpp"
+#include "frames/decode_thread.hpp"
 #include "frames/frame_writer.hpp"
 #include "frames/section_mapping.hpp"
 #include "jitter/jitter_buffer.hpp"
@@ -128,6 +129,20 @@ void run_receiver(const Settings& settings) {
 
   sources.counters = std::make_shared<Counters>();
   sources.queue = std::make_shared<DecodeQueue>(kDecodeQueueFrames);
+
+  DecodeContext decode;
+  decode.queue = sources.queue;
+  decode.counters = sources.counters;
+  decode.dump_dir = settings.dump_frames;
+  decode.write_frame = [writer = sources.frames](const Nv12Frame& frame) {
+    (void)writer->write_frame(frame);  // a frame that cannot be written is lost silently
+  };
+  // Until the phone link exists there is no phone to ask for a keyframe.
+  decode.request_keyframe = [] {};
+  if (auto started = start_decode_thread(std::move(decode)); !started) {
+    platform::write_stderr(fmt::format("spawn decode thread: {}\n", started.error()));
+    platform::exit_process(1);
+  }
 
   platform::write_stdout("\n");
   status_loop(sources);
