@@ -14,8 +14,10 @@ import tempfile
 import time
 import unittest
 
-from receiver import Receiver, forget_frame_section, launcher_from_argv, under_wine
+from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
+                      under_wine)
 
+isolate_shared_memory()
 COMMAND = launcher_from_argv()
 LAUNCHER, (RECEIVER, READER, FEEDER) = COMMAND[:-3], COMMAND[-3:]
 WINE = under_wine(COMMAND)
