@@ -35,3 +35,21 @@ else()
   add_library(korvex::gtest_main ALIAS GTest::gtest_main)
   add_library(korvex::gmock ALIAS GTest::gmock)
 endif()
+
+# PNG encoding for the frame dumps: stb_image_write, header-only; its folder
+# holds nothing but stb headers, so it goes on the include path as it is.
+add_library(korvex::stb INTERFACE IMPORTED)
+target_include_directories(korvex::stb INTERFACE /usr/include/stb)
+
+# H.264 decoding: the system's transform on Windows, libavcodec on Linux;
+# libx264 makes the test streams on Linux.
+if(WIN32)
+  add_library(korvex::h264 INTERFACE IMPORTED)
+  target_link_libraries(korvex::h264 INTERFACE mfplat mfuuid ole32 oleaut32)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(LIBAVCODEC REQUIRED IMPORTED_TARGET libavcodec libavutil)
+  add_library(korvex::h264 ALIAS PkgConfig::LIBAVCODEC)
+  pkg_check_modules(X264 REQUIRED IMPORTED_TARGET x264)
+  add_library(korvex::x264 ALIAS PkgConfig::X264)
+endif()

@@ -98,8 +98,9 @@ Result<SectionGeometry> validate_header(const SectionHeader& header) {
 }
 
 Result<SectionGeometry> adopt_section(uint8_t* section) {
-  if (field<uint64_t>(section + kMagicVersion).load(std::memory_order_acquire) != 0) {
-    return validate_header(read_header(section));
+  const SectionHeader found = read_header(section);
+  if (found.magic != 0) {
+    return validate_header(found);
   }
   // Geometry and counters first, magic last: a reader that sees the magic
   // sees a complete header.
@@ -181,7 +182,7 @@ SlotCopy copy_newest(const uint8_t* section, const SectionGeometry& geometry, Sl
     return SlotCopy::malformed;  // the counter names a frame its slot never held
   }
   if (result == SlotCopy::empty) {
-    return SlotCopy::malformed;
+    return SlotCopy::malformed;  // a counter past 0 with its slot never written
   }
   return result;
 }

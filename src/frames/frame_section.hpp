@@ -94,11 +94,7 @@ void store_activity_tick(uint8_t* section, uint64_t tick);
 
 uint64_t slot_offset(const SectionGeometry& geometry, uint64_t slot);
 
-}  // namespace korvex
-
-// ---- Reader's side -------------------------------------------------------
-
-namespace korvex {
+// ---- Reader's side ---------------------------------------------------------
 
 // One frame copied out of a slot.
 struct SlotFrame {

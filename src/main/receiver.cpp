@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "frames/decode_queue.hpp"
+#include "frames/decode_thread.hpp"
 #include "frames/frame_writer.hpp"
 #include "frames/section_mapping.hpp"
 #include "jitter/jitter_buffer.hpp"
@@ -14,6 +15,7 @@
 #include "platform/console.hpp"
 #include "platform/thread.hpp"
 #include "server/counters.hpp"
+#include "server/keyframe_request.hpp"
 #include "server/listener.hpp"
 #include "server/phone_link.hpp"
 #include "server/server_context.hpp"
@@ -133,6 +135,19 @@ void run_receiver(const Settings& settings) {
   auto link = std::make_shared<PhoneLink>();
   sources.counters = link->counters();
   sources.queue = std::make_shared<DecodeQueue>(kDecodeQueueFrames);
+
+  DecodeContext decode;
+  decode.queue = sources.queue;
+  decode.counters = sources.counters;
+  decode.dump_dir = settings.dump_frames;
+  decode.write_frame = [writer = sources.frames](const Nv12Frame& frame) {
+    (void)writer->write_frame(frame);  // a frame that cannot be written is lost silently
+  };
+  decode.request_keyframe = [link] { request_keyframe(*link); };
+  if (auto started = start_decode_thread(std::move(decode)); !started) {
+    platform::write_stderr(fmt::format("spawn decode thread: {}\n", started.error()));
+    platform::exit_process(1);
+  }
 
   auto listener = bind_listener();
   if (!listener) {

@@ -23,6 +23,14 @@ TEST(FrameSection, AllZeroSectionGetsTheDefaultHeader) {
   EXPECT_EQ(memory.get<uint64_t>(24), 0u);
   EXPECT_EQ(kSectionSize, 9331408u);
 
+  // Only the magic decides: whatever else is there is overwritten.
+  SectionMemory stale;
+  stale.set<uint32_t>(4, 7);
+  stale.set<uint64_t>(16, 99);
+  ASSERT_TRUE(adopt_section(stale.data()).ok());
+  EXPECT_EQ(stale.get<uint32_t>(4), 1u);
+  EXPECT_EQ(stale.get<uint64_t>(16), 0u);
+
   // Adopting it again keeps the header, counter included.
   memory.set<uint64_t>(16, 5);
   ASSERT_TRUE(adopt_section(memory.data()).ok());

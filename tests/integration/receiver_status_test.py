@@ -4,9 +4,10 @@ import signal
 import subprocess
 import unittest
 
-from receiver import (Receiver, forget_frame_section, launcher_from_argv, run_in_terminal,
-                      screen_text, under_wine)
+from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
+                      run_in_terminal, screen_text, under_wine)
 
+isolate_shared_memory()
 COMMAND = launcher_from_argv()
 SYSTEM = "Windows" if under_wine(COMMAND) else "Linux"
 BANNER = f"Korvex receiver: iPhone -> {SYSTEM} webcam + mic  (Ctrl-C to quit)\n"
