@@ -309,7 +309,10 @@ class Streaming(LinkTest):
         self.assertTrue(streaming[-1].endswith(" [######......] 0.50"), streaming[-1])
         self.assertEqual(r.err.decode().count("phone connected from"), 1)
         self.assertEqual(r.err.decode().count("phone disconnected"), 1)
-        self.assertIn("| waiting for iPhone | ", self.next_status(r))
+        after = self.next_status(r)
+        self.assertIn("| waiting for iPhone | ", after)
+        # The frames went on through the decoder into the frame section.
+        self.assertGreaterEqual(int(field(after, r"shm mapped (\d+) written")), 100)
 
 
 class Startup(LinkTest):
