@@ -181,7 +181,7 @@ class VideoEndToEnd(unittest.TestCase):
         else:
             self.assertLessEqual(written + dropped, frames - HELD_BACK, last)
             print(f"{width}x{height}@{fps}: decoding fell behind, {dropped} frames dropped; "
-                  "only the first picture is checked", file=sys.stderr)
+                  "later pictures are checked loosely", file=sys.stderr)
 
         out, err = watch.communicate(timeout=60)
         self.assertEqual(watch.returncode, 0, err)
@@ -199,13 +199,18 @@ class VideoEndToEnd(unittest.TestCase):
               + out.strip().splitlines()[-1], file=sys.stderr)
 
         r.stop()
-        for number in (1, 30, 60) if intact else (1,):
+        for number in (1, 30, 60):
             with self.subTest(frame=number):
                 self.assertIn(f"frame-{number}.png\n".encode(), r.err)
                 png_width, png_height, luma = read_grey_png(
                     os.path.join(dump_dir.name, f"frame-{number}.png"))
                 self.assertEqual((png_width, png_height), (width, height))
                 stamp = read_stamp(luma, width, height)
+                if not intact and number > 1:
+                    # Written frame N comes from picture N - 1 or later; it may be damaged.
+                    if stamp is not None:
+                        self.assertGreaterEqual(stamp[0], number - 1)
+                    continue
                 self.assertIsNotNone(stamp, "the dumped frame's stamp does not read back")
                 self.assertEqual(stamp[0], number - 1)
                 difference = pattern_difference(luma, width, height, number - 1)
