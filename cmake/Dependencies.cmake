@@ -29,4 +29,7 @@ else()
   find_package(GTest REQUIRED)
   add_library(korvex::gtest_main ALIAS GTest::gtest_main)
   add_library(korvex::gmock ALIAS GTest::gmock)
+  # The audio output on Linux: PulseAudio's client library.
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse libpulse-simple)
 endif()

@@ -11,8 +11,9 @@ packages=(
   # libraries
   libfmt-dev nlohmann-json3-dev libstb-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libpulse-dev
   # test helpers
-  procps python3
+  procps python3 pulseaudio pulseaudio-utils
 )
 
 missing=()
