@@ -4,9 +4,9 @@
 // simple API, whose blocking write paces the render thread.
 
 #include <pulse/error.h>
+#include <pulse/introspect.h>
 #include <pulse/simple.h>
 #include <pulse/thread-mainloop.h>
-#include <pulse/introspect.h>
 
 #include <fmt/format.h>
 
@@ -117,9 +117,12 @@ class PulseConnection {
 
   Result<std::vector<SinkInfo>> sinks() {
     std::vector<SinkInfo> found;
-    auto done = run("list sinks", [&](void* userdata) {
-      return pa_context_get_sink_info_list(context_, &PulseConnection::on_sink, userdata);
-    }, &found);
+    auto done = run(
+        "list sinks",
+        [&](void* userdata) {
+          return pa_context_get_sink_info_list(context_, &PulseConnection::on_sink, userdata);
+        },
+        &found);
     if (!done) {
       return fail(done.error());
     }
@@ -128,9 +131,12 @@ class PulseConnection {
 
   Result<std::string> default_sink_name() {
     std::string name;
-    auto done = run("ask for the default sink", [&](void* userdata) {
-      return pa_context_get_server_info(context_, &PulseConnection::on_server, userdata);
-    }, &name);
+    auto done = run(
+        "ask for the default sink",
+        [&](void* userdata) {
+          return pa_context_get_server_info(context_, &PulseConnection::on_server, userdata);
+        },
+        &name);
     if (!done) {
       return fail(done.error());
     }
@@ -212,9 +218,9 @@ class PulseStream final : public OutputStream {
  public:
   PulseStream(std::unique_ptr<pa_simple, SimpleFree> simple, size_t block_bytes,
               DataCallback on_data, ErrorCallback on_error)
-      : render_(std::make_shared<Render>(Render{std::move(simple),
-                                                std::vector<std::byte>(block_bytes),
-                                                std::move(on_data), std::move(on_error)})) {}
+      : render_(
+            std::make_shared<Render>(Render{std::move(simple), std::vector<std::byte>(block_bytes),
+                                            std::move(on_data), std::move(on_error)})) {}
 
   Result<void> play() override {
     auto started = thread_.start("audio-render", [render = render_](const std::atomic<bool>& stop) {
@@ -295,8 +301,7 @@ class PulseEndpoint final : public OutputEndpoint {
     }
     const size_t frames = std::max<size_t>(config.sample_rate / kBlocksPerSecond, 1);
     return std::unique_ptr<OutputStream>(std::make_unique<PulseStream>(
-        std::move(simple), frames * pa_frame_size(&spec), std::move(on_data),
-        std::move(on_error)));
+        std::move(simple), frames * pa_frame_size(&spec), std::move(on_data), std::move(on_error)));
   }
 
  private:

@@ -29,7 +29,7 @@ using Microsoft::WRL::ComPtr;
 using platform::hresult_text;
 
 // Rates probed for the configuration ranges, lowest first.
-constexpr DWORD kProbeRates[] = {8000,  11025, 16000, 22050, 32000,  44100,
+constexpr DWORD kProbeRates[] = {8000,  11025, 16000, 22050,  32000, 44100,
                                  48000, 88200, 96000, 176400, 192000};
 
 // The render thread wakes at least this often to notice a stop request even
@@ -195,8 +195,7 @@ void render_loop(Render& render, const std::atomic<bool>& stop) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   while (!stop) {
     if (WaitForSingleObject(render.buffer_event.get(), kWakeMs) == WAIT_FAILED) {
-      render.on_error(
-          fmt::format("WaitForSingleObject: {}", platform::last_os_error_text()));
+      render.on_error(fmt::format("WaitForSingleObject: {}", platform::last_os_error_text()));
       return;
     }
     UINT32 padding = 0;
@@ -215,8 +214,8 @@ void render_loop(Render& render, const std::atomic<bool>& stop) {
       render.on_error(step_error("IAudioRenderClient::GetBuffer", hr));
       return;
     }
-    render.on_data(std::span<std::byte>(reinterpret_cast<std::byte*>(data),
-                                        frames * render.frame_bytes));
+    render.on_data(
+        std::span<std::byte>(reinterpret_cast<std::byte*>(data), frames * render.frame_bytes));
     hr = render.render_client->ReleaseBuffer(frames, 0);
     if (FAILED(hr)) {
       render.on_error(step_error("IAudioRenderClient::ReleaseBuffer", hr));
@@ -238,8 +237,8 @@ class WasapiStream final : public OutputStream {
 
   Result<void> play() override {
     thread_ = std::make_unique<RenderThread>();
-    auto spawned = thread_->start(
-        "audio-render", [render = render_](const std::atomic<bool>& stop) mutable {
+    auto spawned =
+        thread_->start("audio-render", [render = render_](const std::atomic<bool>& stop) mutable {
           ComApartment com;
           // Let go of the interfaces before leaving the apartment.
           const std::shared_ptr<Render> held = std::move(render);
@@ -310,8 +309,8 @@ class WasapiEndpoint final : public OutputEndpoint {
           return fail(wave.error());
         }
         WAVEFORMATEX* closest_raw = nullptr;
-        const HRESULT hr = client.value()->IsFormatSupported(
-            AUDCLNT_SHAREMODE_SHARED, &wave.value().Format, &closest_raw);
+        const HRESULT hr = client.value()->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED,
+                                                             &wave.value().Format, &closest_raw);
         const MixFormat closest(closest_raw);
         if (hr == S_OK) {
           ranges.push_back(ConfigRange{format, config.channels, rate, rate});

@@ -54,7 +54,8 @@ TEST(ChooseStreamConfig, PrefersF32At48kHzThenAnyFormatAt48kHzThenTheDefault) {
 
 struct OpenAudioOutput : ::testing::Test {
   FakeHost host;
-  std::shared_ptr<FakeEndpoint> cable = host.add(std::string("CABLE Input (VB-Audio Virtual Cable)"));
+  std::shared_ptr<FakeEndpoint> cable =
+      host.add(std::string("CABLE Input (VB-Audio Virtual Cable)"));
   std::shared_ptr<JitterBuffer> jitter = std::make_shared<JitterBuffer>(40.0);
 
   Result<AudioOutput> open() { return open_audio_output(host, "CABLE Input", jitter); }

@@ -41,8 +41,7 @@ struct FakeEndpoint final : OutputEndpoint {
   Result<std::string> name() const override { return name_result; }
   Result<std::vector<ConfigRange>> supported_configs() const override { return ranges; }
   Result<StreamConfig> default_config() const override { return default_result; }
-  Result<std::unique_ptr<OutputStream>> build_stream(const StreamConfig& config,
-                                                     DataCallback data,
+  Result<std::unique_ptr<OutputStream>> build_stream(const StreamConfig& config, DataCallback data,
                                                      ErrorCallback error) override {
     if (build_error) {
       return fail(*build_error);

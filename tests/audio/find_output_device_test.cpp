@@ -104,8 +104,12 @@ TEST(LowerCase, FoldsTheCoveredScriptsAndSurvivesBadUtf8) {
   EXPECT_EQ(lower_case("ЀЯҐӀ"), U"ѐяґӏ");
   EXPECT_EQ(lower_case("ẞỲＡ\u212A"), U"ßỳａk");
   EXPECT_EQ(lower_case("İ"), U"i\u0307");
-  EXPECT_EQ(lower_case("a\xff" "b\xc3"), U"a\uFFFDb\uFFFD");
-  EXPECT_EQ(lower_case("\xe0\x80\x80" "c"), U"\uFFFDc");  // overlong
+  EXPECT_EQ(lower_case("a\xff"
+                       "b\xc3"),
+            U"a\uFFFDb\uFFFD");
+  EXPECT_EQ(lower_case("\xe0\x80\x80"
+                       "c"),
+            U"\uFFFDc");  // overlong
 }
 
 TEST(DeviceList, MarksEveryEndpointNamedLikeTheDefault) {

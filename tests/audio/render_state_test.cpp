@@ -20,8 +20,8 @@ std::shared_ptr<JitterBuffer> playing_buffer(const std::vector<float>& samples) 
 std::vector<float> tone(size_t count) {
   std::vector<float> samples(count);
   for (size_t i = 0; i < count; ++i) {
-    samples[i] = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 *
-                                                   static_cast<double>(i) / 48000.0));
+    samples[i] = static_cast<float>(
+        0.5 * std::sin(2.0 * std::numbers::pi * 1000.0 * static_cast<double>(i) / 48000.0));
   }
   return samples;
 }
