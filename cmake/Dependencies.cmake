@@ -31,5 +31,5 @@ else()
   add_library(korvex::gmock ALIAS GTest::gmock)
   # The audio output on Linux: PulseAudio's client library.
   find_package(PkgConfig REQUIRED)
-  pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse libpulse-simple)
+  pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 endif()

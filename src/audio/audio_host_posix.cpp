@@ -1,26 +1,21 @@
 // The output layer over PulseAudio's client library (also served by
 // PipeWire's PulseAudio server): sinks are the endpoints, their descriptions
-// the names. Queries go through a threaded main loop; playback through the
-// simple API, whose blocking write paces the render thread.
+// the names. Queries go through a threaded main loop; playback is in
+// pulse_playback_posix.cpp.
 
 #include <pulse/error.h>
 #include <pulse/introspect.h>
-#include <pulse/simple.h>
 #include <pulse/thread-mainloop.h>
 
 #include <fmt/format.h>
 
 #include "audio/audio_host.hpp"
-#include "audio/render_thread.hpp"
+#include "audio/pulse_playback_posix.hpp"
 
 namespace korvex::audio {
 namespace {
 
 constexpr const char* kClientName = "korvex-receiver";
-// Audio the server holds for us: enough to ride out scheduling hiccups of the
-// render thread, small enough to keep the microphone's delay low.
-constexpr pa_usec_t kTargetLatencyUs = 30'000;
-constexpr uint32_t kBlocksPerSecond = 100;  // the render thread writes 10 ms at a time
 
 struct SinkInfo {
   std::string name;
@@ -41,21 +36,6 @@ SampleFormat format_of(pa_sample_format_t format) {
       return SampleFormat::I32;
     default:
       return SampleFormat::F32;
-  }
-}
-
-Result<pa_sample_format_t> pulse_format(SampleFormat format) {
-  switch (format) {
-    case SampleFormat::U8:
-      return PA_SAMPLE_U8;
-    case SampleFormat::I16:
-      return PA_SAMPLE_S16NE;
-    case SampleFormat::I32:
-      return PA_SAMPLE_S32NE;
-    case SampleFormat::F32:
-      return PA_SAMPLE_FLOAT32NE;
-    default:
-      return fail(fmt::format("PulseAudio has no {} samples", sample_format_name(format)));
   }
 }
 
@@ -210,48 +190,6 @@ class PulseConnection {
   std::string error_;  // why the connection is unusable; empty when it is ready
 };
 
-struct SimpleFree {
-  void operator()(pa_simple* simple) const { pa_simple_free(simple); }
-};
-
-class PulseStream final : public OutputStream {
- public:
-  PulseStream(std::unique_ptr<pa_simple, SimpleFree> simple, size_t block_bytes,
-              DataCallback on_data, ErrorCallback on_error)
-      : render_(
-            std::make_shared<Render>(Render{std::move(simple), std::vector<std::byte>(block_bytes),
-                                            std::move(on_data), std::move(on_error)})) {}
-
-  Result<void> play() override {
-    auto started = thread_.start("audio-render", [render = render_](const std::atomic<bool>& stop) {
-      while (!stop) {
-        render->on_data(render->block);
-        int error = 0;
-        if (pa_simple_write(render->simple.get(), render->block.data(), render->block.size(),
-                            &error) < 0) {
-          render->on_error(fmt::format("pa_simple_write: {}", pa_strerror(error)));
-          return;
-        }
-      }
-    });
-    if (!started) {
-      return fail(fmt::format("spawn audio-render thread: {}", started.error()));
-    }
-    return {};
-  }
-
- private:
-  // Everything the render thread uses; it holds its own reference.
-  struct Render {
-    std::unique_ptr<pa_simple, SimpleFree> simple;
-    std::vector<std::byte> block;  // one 10 ms block, filled by on_data
-    DataCallback on_data;
-    ErrorCallback on_error;
-  };
-  std::shared_ptr<Render> render_;
-  RenderThread thread_;  // last: stops the thread before anything else goes
-};
-
 class PulseEndpoint final : public OutputEndpoint {
  public:
   explicit PulseEndpoint(SinkInfo sink) : sink_(std::move(sink)) {}
@@ -276,32 +214,7 @@ class PulseEndpoint final : public OutputEndpoint {
   Result<std::unique_ptr<OutputStream>> build_stream(const StreamConfig& config,
                                                      DataCallback on_data,
                                                      ErrorCallback on_error) override {
-    auto format = pulse_format(config.format);
-    if (!format) {
-      return fail(format.error());
-    }
-    const pa_sample_spec spec{format.value(), config.sample_rate,
-                              static_cast<uint8_t>(config.channels)};
-    if (config.channels > PA_CHANNELS_MAX || !pa_sample_spec_valid(&spec)) {
-      return fail(fmt::format("PulseAudio cannot play {} Hz with {} channels", config.sample_rate,
-                              config.channels));
-    }
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &spec));
-    attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = static_cast<uint32_t>(-1);
-    attr.fragsize = static_cast<uint32_t>(-1);
-    int error = 0;
-    std::unique_ptr<pa_simple, SimpleFree> simple(
-        pa_simple_new(nullptr, kClientName, PA_STREAM_PLAYBACK, sink_.name.c_str(),
-                      "phone microphone", &spec, nullptr, &attr, &error));
-    if (!simple) {
-      return fail(fmt::format("pa_simple_new: {}", pa_strerror(error)));
-    }
-    const size_t frames = std::max<size_t>(config.sample_rate / kBlocksPerSecond, 1);
-    return std::unique_ptr<OutputStream>(std::make_unique<PulseStream>(
-        std::move(simple), frames * pa_frame_size(&spec), std::move(on_data), std::move(on_error)));
+    return open_pulse_playback(sink_.name, config, std::move(on_data), std::move(on_error));
   }
 
  private:

@@ -110,6 +110,23 @@ class AudioOutput(unittest.TestCase):
         self.assertNotIn("-> audio", r.out.decode())
         self.assertEqual(r.stop(), 0)
 
+    def test_losing_the_endpoint_is_reported_and_the_run_goes_on(self):
+        module = self.pulse.add_sink("unplugged", "USB Headset", "rate=48000", "format=float32le")
+        r = self.start(["--no-vcam", "--no-mdns", "--device", "usb headset"])
+        r.wait_for(lambda r: b"cam disabled" in r.out)
+        self.assertEqual(len(self.pulse.sink_inputs("unplugged")), 1)
+        self.pulse.pactl("unload-module", module)
+        r.wait_for(lambda r: b"audio stream error: " in r.err)
+        lines_then = r.out.count(b"\n")
+        r.wait_for(lambda r: r.out.count(b"\n") >= lines_then + 2)
+        self.assertEqual(r.proc.poll(), None)
+        # The stream is not moved to another endpoint behind the user's back.
+        self.assertEqual(self.pulse.sink_inputs("speakers"), [])
+        error = re.search(r"audio stream error: (.+)\n", r.err.decode()).group(1)
+        if WINE:
+            self.assertIn("(0x88890004)", error)
+        self.assertEqual(r.stop(), 0)
+
     def test_without_a_sound_server(self):
         env = dict(self.pulse.client_env, PULSE_SERVER="unix:" + self.pulse.root + "/none")
         listing = self.run_mode("--list-devices", env=env)
