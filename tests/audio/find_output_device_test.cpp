@@ -96,13 +96,14 @@ TEST(FindOutputDevice, MatchesLettersBeyondAscii) {
   }
 }
 
-TEST(LowerCase, FoldsTheCoveredScriptsAndSurvivesBadUtf8) {
+TEST(LowerCase, FollowsUnicodeLowerCasingAndSurvivesBadUtf8) {
   EXPECT_EQ(lower_case("ABC xyz 09"), U"abc xyz 09");
   EXPECT_EQ(lower_case("ÀÖØÞ×ß"), U"àöøþ×ß");
   EXPECT_EQ(lower_case("ĀĲŁŸŽǄǅ"), U"āĳłÿžǆǆ");
   EXPECT_EQ(lower_case("ΆΈΩΫ"), U"άέωϋ");
   EXPECT_EQ(lower_case("ЀЯҐӀ"), U"ѐяґӏ");
   EXPECT_EQ(lower_case("ẞỲＡ\u212A"), U"ßỳａk");
+  EXPECT_EQ(lower_case("\u0181\u023A\U00010400"), U"\u0253\u2C65\U00010428");
   EXPECT_EQ(lower_case("İ"), U"i\u0307");
   EXPECT_EQ(lower_case("a\xff"
                        "b\xc3"),
