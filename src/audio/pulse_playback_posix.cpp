@@ -18,7 +18,11 @@ constexpr const char* kClientName = "korvex-receiver";
 // Audio the server holds for us: enough to ride out scheduling hiccups of the
 // render thread, small enough to keep the microphone's delay low.
 constexpr pa_usec_t kTargetLatencyUs = 30'000;
-constexpr uint32_t kBlocksPerSecond = 100;  // at most 10 ms per callback
+// The server asks for audio every 10 ms, and each callback renders at most
+// that much: the jitter buffer is drained in small steps, as WASAPI's period
+// does on Windows, rather than in bursts that would eat its prefill.
+constexpr pa_usec_t kRequestUs = 10'000;
+constexpr uint32_t kBlocksPerSecond = 100;
 // The render thread wakes at least this often to notice a stop request.
 constexpr int kWakeUs = 100'000;
 
@@ -84,7 +88,7 @@ class Playback {
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(kTargetLatencyUs, &spec));
     attr.prebuf = static_cast<uint32_t>(-1);
-    attr.minreq = static_cast<uint32_t>(-1);
+    attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(kRequestUs, &spec));
     attr.fragsize = static_cast<uint32_t>(-1);
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_DONT_MOVE | PA_STREAM_ADJUST_LATENCY);
