@@ -7,11 +7,20 @@ packages=(
   # native toolchain and build
   build-essential cmake ninja-build pkg-config clang-format
   # Windows cross toolchain (posix threads) and Wine to run its tests
-  g++-mingw-w64-x86-64-posix wine wine64 gstreamer1.0-libav
+  g++-mingw-w64-x86-64-posix wine wine64
+  # the H.264 decoder transform under Wine: winegstreamer parses with
+  # h264parse (plugins-bad), converts with plugins-base and decodes with libav
+  gstreamer1.0-libav gstreamer1.0-plugins-base gstreamer1.0-plugins-bad
   # libraries
   libfmt-dev nlohmann-json3-dev libstb-dev
+  libavcodec-dev libavutil-dev libx264-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # phone simulator (H.264 encoder) and the tests that decode its stream
+  libx264-dev libavcodec-dev libavutil-dev
+  # audio output on Linux: PulseAudio's client library
   libpulse-dev
+  # fuzzing: clang with libFuzzer
+  clang libclang-rt-14-dev
   # test helpers
   procps python3 pulseaudio pulseaudio-utils
 )

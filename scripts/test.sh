@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both targets and runs every test: natively
 # (with AddressSanitizer and UndefinedBehaviorSanitizer) and the Windows build
-# under Wine.
+# under Wine, then fuzzes the stream parser for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,6 +18,9 @@ for preset in linux windows; do
 done
 # Leave no Wine server behind.
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
+
+echo "== fuzz: stream parser"
+bash scripts/fuzz.sh 60 || status=1
 
 if [[ $status -eq 0 ]]; then
   echo "all tests passed"

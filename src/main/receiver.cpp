@@ -9,10 +9,18 @@
 
 #include "audio/audio_output.hpp"
 #include "frames/decode_queue.hpp"
+#include "frames/decode_thread.hpp"
+#include "frames/frame_writer.hpp"
+#include "frames/section_mapping.hpp"
 #include "jitter/jitter_buffer.hpp"
 #include "main/status_line.hpp"
 #include "platform/console.hpp"
+#include "platform/thread.hpp"
 #include "server/counters.hpp"
+#include "server/keyframe_request.hpp"
+#include "server/listener.hpp"
+#include "server/phone_link.hpp"
+#include "server/server_context.hpp"
 #include "vcam/virtual_camera.hpp"
 
 namespace korvex {
@@ -31,6 +39,7 @@ struct StatusSources {
   std::shared_ptr<Counters> counters;
   std::shared_ptr<DecodeQueue> queue;
   std::shared_ptr<JitterBuffer> jitter;
+  std::shared_ptr<FrameWriter> frames;
 };
 
 [[noreturn]] void status_loop(const StatusSources& sources) {
@@ -52,7 +61,9 @@ struct StatusSources {
 
     StatusFields fields;
     fields.vcam = sources.vcam_status;
-    fields.shm = "waiting";
+    fields.shm = sources.frames->mapped()
+                     ? fmt::format("mapped {} written", sources.frames->written())
+                     : "waiting";
     if (current.connected) {
       fields.phone = sources.counters->phone_name();
       if (fields.phone.empty()) {
@@ -111,6 +122,16 @@ void run_receiver(const Settings& settings) {
     }
   }
 
+  Result<std::shared_ptr<FrameWriter>> frames = FrameWriter::start();
+  if (!frames) {
+    platform::write_stderr(fmt::format("spawn shm thread: {}\n", frames.error()));
+    platform::exit_process(1);
+  }
+  sources.frames = frames.value();
+  platform::write_stdout(fmt::format(
+      "-> frames go to {} ({}+ slots; camera shows its placeholder after {} ms without frames)\n",
+      frame_section_name(), 3, 2000));
+
   if (settings.no_vcam) {
     sources.vcam_status = "disabled";
   } else {
@@ -123,8 +144,43 @@ void run_receiver(const Settings& settings) {
         "mDNS: this build cannot advertise the service yet; the phone needs the IP typed in\n");
   }
 
-  sources.counters = std::make_shared<Counters>();
+  auto link = std::make_shared<PhoneLink>();
+  sources.counters = link->counters();
   sources.queue = std::make_shared<DecodeQueue>(kDecodeQueueFrames);
+
+  DecodeContext decode;
+  decode.queue = sources.queue;
+  decode.counters = sources.counters;
+  decode.dump_dir = settings.dump_frames;
+  decode.write_frame = [writer = sources.frames](const Nv12Frame& frame) {
+    (void)writer->write_frame(frame);  // a frame that cannot be written is lost silently
+  };
+  decode.request_keyframe = [link] { request_keyframe(*link); };
+  if (auto started = start_decode_thread(std::move(decode)); !started) {
+    platform::write_stderr(fmt::format("spawn decode thread: {}\n", started.error()));
+    platform::exit_process(1);
+  }
+
+  auto listener = bind_listener();
+  if (!listener) {
+    platform::write_stderr(
+        fmt::format("could not listen on TCP {}: {}\n", kPhonePort, listener.error()));
+    shutdown_virtual_camera();
+    platform::exit_process(1);
+  }
+  platform::write_stdout(fmt::format("-> listening on TCP {}\n", kPhonePort));
+
+  auto context = std::make_shared<ServerContext>(link, sources.queue, sources.jitter,
+                                                 sources.frames, settings.gain);
+  auto accept = platform::spawn_thread(
+      "accept",
+      [context, listener = std::make_shared<platform::Socket>(std::move(listener.value()))] {
+        accept_loop(context, std::move(*listener));
+      });
+  if (!accept) {
+    platform::write_stderr(fmt::format("spawn accept thread: {}\n", accept.error()));
+    platform::exit_process(1);
+  }
 
   platform::write_stdout("\n");
   status_loop(sources);

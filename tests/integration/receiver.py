@@ -65,6 +65,33 @@ def run_in_terminal(command, timeout=60.0):
     return proc.wait(), received
 
 
+def isolate_shared_memory():
+    """On Linux, runs this test script again in a mount namespace of its own with an
+    empty /dev/shm: the frame section is then the test's alone, whatever else runs on
+    the machine, and nothing outlives the test. Call before anything else reads
+    sys.argv. Where namespaces are not allowed the test runs as it is."""
+    if any(arg.endswith(".exe") for arg in sys.argv) or os.environ.get("KORVEX_PRIVATE_SHM"):
+        return
+    unshare = ["unshare", "--mount", "--propagation", "private"]
+    if os.geteuid() != 0:
+        unshare.append("--map-root-user")
+    mount = "mount -t tmpfs -o mode=1777 tmpfs /dev/shm"
+    probe = subprocess.run(unshare + ["sh", "-c", mount], capture_output=True)
+    if probe.returncode != 0:
+        return
+    argv = unshare + ["sh", "-c", mount + ' && exec "$@"', "sh", sys.executable] + sys.argv
+    os.execvpe(argv[0], argv, dict(os.environ, KORVEX_PRIVATE_SHM="1"))
+
+
+def forget_frame_section():
+    """Removes a frame section left by an earlier run. POSIX shared memory outlives
+    its processes; under Wine the section goes with the last process holding it."""
+    try:
+        os.unlink("/dev/shm/Korvex.Frames")
+    except FileNotFoundError:
+        pass
+
+
 def under_wine(command):
     return any(part.endswith(".exe") for part in command)
 

@@ -4,16 +4,26 @@ import signal
 import subprocess
 import unittest
 
-from receiver import Receiver, launcher_from_argv, run_in_terminal, screen_text, under_wine
+from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
+                      run_in_terminal, screen_text, under_wine)
 
+isolate_shared_memory()
 COMMAND = launcher_from_argv()
 SYSTEM = "Windows" if under_wine(COMMAND) else "Linux"
 BANNER = f"Korvex receiver: iPhone -> {SYSTEM} webcam + mic  (Ctrl-C to quit)\n"
-IDLE = ("shm waiting | waiting for iPhone | 0.0 fps rx 0.0 dec 0 kbps 0x0 | q 0 drop 0 err 0 | "
-        "rtt 0.0 ms | audio 0 ms under 0 [............] 0.00")
+SECTION = "Global\\Korvex.Frames" if SYSTEM == "Windows" else "/Korvex.Frames"
+FRAMES_LINE = (f"-> frames go to {SECTION} (3+ slots; camera shows its placeholder after 2000 ms "
+               "without frames)")
+# The frame section is mapped 500 ms after start, before the first status line.
+IDLE = ("shm mapped 0 written | waiting for iPhone | 0.0 fps rx 0.0 dec 0 kbps 0x0 | "
+        "q 0 drop 0 err 0 | rtt 0.0 ms | audio 0 ms under 0 [............] 0.00")
+LISTENING = "-> listening on TCP 45334"
 
 
 class ReceivingMode(unittest.TestCase):
+    def setUp(self):
+        forget_frame_section()
+
     def start(self, args, **kwargs):
         receiver = Receiver(COMMAND, args, **kwargs)
         self.addCleanup(receiver.kill)
@@ -21,14 +31,16 @@ class ReceivingMode(unittest.TestCase):
 
     def test_redirected_output_prints_banner_then_a_line_per_second(self):
         r = self.start(["--no-audio", "--no-vcam", "--no-mdns"])
-        r.wait_for(lambda r: r.out.count(b"\n") >= 4)
+        r.wait_for(lambda r: r.out.count(b"\n") >= 6)
         self.assertEqual(r.stop(signal.SIGINT), 0)
         text = r.out.decode()
         self.assertNotIn("\r", text)
         lines = text.split("\n")
         self.assertEqual(lines[0] + "\n", BANNER)
-        self.assertEqual(lines[1], "")
-        status = [line for line in lines[2:] if line]
+        self.assertEqual(lines[1], FRAMES_LINE)
+        self.assertEqual(lines[2], LISTENING)
+        self.assertEqual(lines[3], "")
+        status = [line for line in lines[4:] if line]
         self.assertGreaterEqual(len(status), 2)
         for line in status:
             self.assertEqual(line, "cam disabled | " + IDLE)
@@ -36,7 +48,7 @@ class ReceivingMode(unittest.TestCase):
 
     def test_optional_parts_that_fail_are_reported_and_the_run_goes_on(self):
         r = self.start([])
-        r.wait_for(lambda r: r.out.count(b"\n") >= 3)
+        r.wait_for(lambda r: r.out.count(b"\n") >= 5)
         self.assertEqual(r.stop(signal.SIGINT), 0)
         err = r.err.decode()
         self.assertIn("audio: ", err)
@@ -64,7 +76,7 @@ class ReceivingMode(unittest.TestCase):
         r.wait_for(lambda r: r.out.count(b"\rcam disabled") >= 3)
         self.assertEqual(r.stop(signal.SIGINT), 0)
         banner, rest = screen_text(r.out).split("\n\n", 1)
-        self.assertEqual(banner + "\n", BANNER)
+        self.assertEqual(banner + "\n", BANNER + FRAMES_LINE + "\n" + LISTENING + "\n")
         self.assertNotIn("\n", rest)
         # Each line is drawn over the previous one. (Wine's console drops the
         # very first carriage return, the cursor being at the start already.)

@@ -1,0 +1,27 @@
+#include <windows.h>
+// windows.h must come first.
+#include <mfapi.h>
+
+#include "decoder/media_foundation_win.hpp"
+#include "platform/system_text_win.hpp"
+
+namespace korvex {
+namespace {
+
+Result<void> start_media_foundation() {
+  const HRESULT hr = MFStartup(0x00020070, MFSTARTUP_LITE);
+  if (FAILED(hr)) {
+    return fail("MFStartup: " + platform::hresult_text(hr));
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<void> ensure_media_foundation() {
+  // A function-local static is initialised once; concurrent callers wait.
+  static const Result<void> outcome = start_media_foundation();
+  return outcome;
+}
+
+}  // namespace korvex

@@ -1,0 +1,102 @@
+#include "frames/decode_thread.hpp"
+
+#include <fmt/format.h>
+
+#include "frames/frame_dump.hpp"
+#include "platform/console.hpp"
+#include "platform/thread.hpp"
+
+namespace korvex {
+namespace {
+
+constexpr uint32_t kRecreateAfterErrors = 5;
+constexpr uint64_t kDumpEvery = 30;
+constexpr uint64_t kDumpsAnnounced = 3;
+
+}  // namespace
+
+void DecodeLoop::handle(DecodeItem item) {
+  if (const auto* configure_item = std::get_if<Configure>(&item)) {
+    configure(*configure_item);
+  } else {
+    decode(std::get<Frame>(item));
+  }
+}
+
+void DecodeLoop::replace_decoder(uint32_t width, uint32_t height) {
+  auto created = context_.create_decoder(width, height);
+  decoder_.reset();
+  if (created) {
+    decoder_ = std::move(created).value();
+    context_.print_line(
+        fmt::format("H.264 decoder ready for {}x{}", decoder_->width(), decoder_->height()));
+  } else {
+    context_.print_line(fmt::format("H.264 decoder: {}", created.error()));
+  }
+}
+
+void DecodeLoop::configure(const Configure& configure) {
+  replace_decoder(configure.width, configure.height);
+  stream_width_ = configure.width;
+  stream_height_ = configure.height;
+  consecutive_errors_ = 0;
+}
+
+void DecodeLoop::decode(Frame& frame) {
+  if (!decoder_ && frame.keyframe) {
+    replace_decoder(stream_width_, stream_height_);
+  }
+  if (!decoder_) {
+    context_.counters->frames_dropped.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  auto decoded = decoder_->decode(frame.data, frame.pts);
+  if (decoded) {
+    for (const Nv12Frame& picture : decoded.value()) {
+      publish(picture);
+    }
+    consecutive_errors_ = 0;
+    return;
+  }
+  context_.counters->decode_errors.fetch_add(1, std::memory_order_relaxed);
+  context_.print_line(fmt::format("decode: {}", decoded.error()));
+  context_.request_keyframe();
+  if (++consecutive_errors_ >= kRecreateAfterErrors) {
+    replace_decoder(stream_width_, stream_height_);
+    consecutive_errors_ = 0;
+  }
+}
+
+void DecodeLoop::publish(const Nv12Frame& frame) {
+  Counters& counters = *context_.counters;
+  const uint64_t n = counters.frames_decoded.fetch_add(1, std::memory_order_relaxed);
+  counters.width.store(frame.width, std::memory_order_relaxed);
+  counters.height.store(frame.height, std::memory_order_relaxed);
+  context_.write_frame(frame);
+  if (!context_.dump_dir || (n != 0 && (n + 1) % kDumpEvery != 0)) {
+    return;
+  }
+  auto dumped = dump_frame(*context_.dump_dir, n + 1, frame);
+  if (!dumped) {
+    context_.print_line(fmt::format("dump: {}", dumped.error()));
+  } else if (++dumps_written_ <= kDumpsAnnounced) {
+    context_.print_line(fmt::format("wrote {}", dumped.value()));
+  }
+}
+
+void print_to_stderr(std::string_view line) {
+  platform::write_stderr(std::string(line) + "\n");
+}
+
+Result<void> start_decode_thread(DecodeContext context) {
+  return platform::spawn_thread("decode", [context = std::move(context)]() mutable {
+    init_decoder_thread();
+    DecodeQueue& queue = *context.queue;
+    DecodeLoop loop(std::move(context));
+    for (;;) {
+      loop.handle(queue.pop());
+    }
+  });
+}
+
+}  // namespace korvex

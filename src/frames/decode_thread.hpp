@@ -1,0 +1,68 @@
+#pragma once
+
+// The "decode" thread: takes coded frames and stream starts from the decode
+// queue, owns the one H.264 decoder, hands every decoded picture to the frame
+// section, dumps pictures 1, 30, 60, ... when asked, and asks the phone for a
+// keyframe whenever decoding fails.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/nv12_frame.hpp"
+#include "common/result.hpp"
+#include "decoder/h264_decoder.hpp"
+#include "frames/decode_queue.hpp"
+#include "server/counters.hpp"
+
+namespace korvex {
+
+// Writes one event line of the decode thread to standard error.
+void print_to_stderr(std::string_view line);
+
+// What the decode loop works with. The receiver passes the real decoder and
+// frame section; tests pass fakes.
+struct DecodeContext {
+  std::shared_ptr<DecodeQueue> queue;
+  std::shared_ptr<Counters> counters;
+  std::optional<std::string> dump_dir;  // --dump-frames
+  std::function<Result<std::unique_ptr<H264Decoder>>(uint32_t width, uint32_t height)>
+      create_decoder = H264Decoder::create;
+  // Publishes a picture; a frame that cannot be written is lost silently.
+  std::function<void(const Nv12Frame&)> write_frame;
+  // Asks the phone for a keyframe (throttled by the phone link).
+  std::function<void()> request_keyframe;
+  // Where the thread's event lines go.
+  std::function<void(std::string_view)> print_line = print_to_stderr;
+};
+
+// The loop's state, one item at a time.
+class DecodeLoop {
+ public:
+  explicit DecodeLoop(DecodeContext context) : context_(std::move(context)) {}
+
+  void handle(DecodeItem item);
+  bool has_decoder() const { return decoder_ != nullptr; }
+
+ private:
+  void configure(const Configure& configure);
+  void decode(Frame& frame);
+  void replace_decoder(uint32_t width, uint32_t height);
+  void publish(const Nv12Frame& frame);
+
+  DecodeContext context_;
+  std::unique_ptr<H264Decoder> decoder_;
+  uint32_t stream_width_ = 1280;
+  uint32_t stream_height_ = 720;
+  uint32_t consecutive_errors_ = 0;
+  uint64_t dumps_written_ = 0;
+};
+
+// Starts the "decode" thread, which runs the loop for the rest of the process.
+// Fails with the system's reason when the thread cannot be created.
+Result<void> start_decode_thread(DecodeContext context);
+
+}  // namespace korvex

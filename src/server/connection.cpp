@@ -1,0 +1,128 @@
+#include "server/connection.hpp"
+
+#include <type_traits>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "platform/console.hpp"
+#include "protocol/documents.hpp"
+#include "protocol/wire.hpp"
+#include "server/audio_conversion.hpp"
+#include "server/hello_handling.hpp"
+#include "server/keyframe_request.hpp"
+#include "server/ping.hpp"
+
+namespace korvex {
+namespace {
+
+constexpr size_t kInitialScratchSamples = 480;  // 10 ms at 48 kHz
+
+// The reader loop's own state, for one connection.
+class MessageHandler {
+ public:
+  MessageHandler(ServerContext& context, uint64_t id)
+      : context_(context), counters_(*context.link->counters()), id_(id) {
+    scratch_.reserve(kInitialScratchSamples);
+  }
+
+  // False for Bye: the connection ends, and what follows it is not handled.
+  bool handle(protocol::Message& message) {
+    return std::visit([this](auto& m) { return on(m); }, message);
+  }
+
+ private:
+  bool on(protocol::msg::Hello& hello) {
+    const auto parsed = protocol::parse_hello(hello.json);
+    if (parsed) {
+      apply_hello(parsed.value(), context_);
+      // A new stream: hold video back until its first keyframe.
+      keyframe_seen_ = false;
+    }
+    return true;
+  }
+
+  bool on(protocol::msg::Video& video) {
+    counters_.frames_received.fetch_add(1, std::memory_order_relaxed);
+    counters_.last_frame_bytes.store(video.data.size(), std::memory_order_relaxed);
+    if (keyframe_seen_ || video.keyframe) {
+      context_.queue->push(Frame{std::move(video.data), video.pts, video.keyframe});
+      keyframe_seen_ = true;
+    } else {
+      // The decoder cannot start in the middle of a group of pictures.
+      counters_.frames_dropped.fetch_add(1, std::memory_order_relaxed);
+      request_keyframe(*context_.link);
+    }
+    return true;
+  }
+
+  bool on(protocol::msg::Control&) { return true; }
+
+  bool on(protocol::msg::Audio& audio) {
+    const float peak = convert_audio(audio, context_.gain, scratch_);
+    counters_.set_audio_level(peak);
+    counters_.audio_packets.fetch_add(1, std::memory_order_relaxed);
+    context_.jitter->push(scratch_);
+    return true;
+  }
+
+  bool on(protocol::msg::Ping& ping) {
+    handle_ping(ping, *context_.link, id_);
+    return true;
+  }
+
+  bool on(protocol::msg::Bye&) { return false; }
+
+  ServerContext& context_;
+  Counters& counters_;
+  const uint64_t id_;
+  std::vector<float> scratch_;
+  bool keyframe_seen_ = false;
+};
+
+}  // namespace
+
+void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
+  std::vector<uint8_t> chunk(kReceiveChunk);
+  protocol::Parser parser;
+  MessageHandler handler(context, id);
+  Counters& counters = *context.link->counters();
+
+  for (;;) {
+    // A failure here is the 10-second time-out, a reset, or the shutdown by
+    // a newer connection; all of them end the connection the same way.
+    const auto received = reader.receive(chunk);
+    if (!received || received.value() == 0) {
+      break;
+    }
+    const size_t n = received.value();
+    counters.bytes_received.fetch_add(n, std::memory_order_relaxed);
+    bool bye = false;
+    for (protocol::Message& message : parser.feed(std::span(chunk.data(), n))) {
+      if (!handler.handle(message)) {
+        bye = true;
+        break;
+      }
+    }
+    if (bye) {
+      break;
+    }
+  }
+  reader.close();
+}
+
+void run_connection(std::shared_ptr<ServerContext> context, platform::Socket reader,
+                    AliveFlag alive, uint64_t id) {
+  read_loop(*context, std::move(reader), id);
+  alive->store(false);
+  if (!context->link->release_current(id)) {
+    // A newer connection owns the counters, the audio and the phone flag.
+    return;
+  }
+  context->link->counters()->connected.store(false, std::memory_order_relaxed);
+  context->frame_writer->set_phone_active(false);
+  context->jitter->reset();
+  platform::write_stderr("phone disconnected\n");
+}
+
+}  // namespace korvex

@@ -1,0 +1,38 @@
+#pragma once
+
+// Everything a connection needs to consume the phone's stream, shared by the
+// accept thread and every connection thread.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "frames/decode_queue.hpp"
+#include "frames/frame_writer.hpp"
+#include "jitter/jitter_buffer.hpp"
+#include "server/phone_link.hpp"
+
+namespace korvex {
+
+struct ServerContext {
+  ServerContext(std::shared_ptr<PhoneLink> link, std::shared_ptr<DecodeQueue> queue,
+                std::shared_ptr<JitterBuffer> jitter, std::shared_ptr<FrameWriter> frame_writer,
+                float gain)
+      : link(std::move(link)),
+        queue(std::move(queue)),
+        jitter(std::move(jitter)),
+        frame_writer(std::move(frame_writer)),
+        gain(gain) {}
+
+  const std::shared_ptr<PhoneLink> link;
+  const std::shared_ptr<DecodeQueue> queue;
+  const std::shared_ptr<JitterBuffer> jitter;
+  // Its phone_active flag follows the current connection: set by every
+  // hello, cleared when the current connection ends.
+  const std::shared_ptr<FrameWriter> frame_writer;
+  std::atomic<uint64_t> next_connection_id{1};
+  const float gain;  // applied to every audio sample
+};
+
+}  // namespace korvex

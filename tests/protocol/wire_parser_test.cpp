@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+
+#include <string_view>
+#include <vector>
+
+#include "message_equality.hpp"
+#include "protocol/wire.hpp"
+
+namespace korvex::protocol {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes text(std::string_view s) {
+  return Bytes(s.begin(), s.end());
+}
+
+Bytes le64(uint64_t v) {
+  Bytes out(8);
+  for (int i = 0; i < 8; ++i) {
+    out[i] = static_cast<uint8_t>(v >> (8 * i));
+  }
+  return out;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Bytes message(MessageType type, uint8_t flags, const Bytes& payload) {
+  return encode_message(static_cast<uint8_t>(type), flags, payload);
+}
+
+Bytes ping(uint64_t value, uint8_t flags = 0) {
+  return message(MessageType::ping, flags, le64(value));
+}
+
+// A payload of `n` bytes counting up from 1, so misplaced bytes show.
+Bytes counting(size_t n) {
+  Bytes out(n);
+  for (size_t i = 0; i < n; ++i) {
+    out[i] = static_cast<uint8_t>(i + 1);
+  }
+  return out;
+}
+
+template <class T>
+T only(const std::vector<Message>& messages) {
+  EXPECT_EQ(messages.size(), 1u);
+  return std::get<T>(messages.at(0));
+}
+
+TEST(Encode, KeyframeRequestIsExactlyThirtyBytes) {
+  const Bytes expected =
+      Bytes{'K', 'V', 'X', '1', 3, 0, 0, 0, 18, 0, 0, 0} + text(R"({"cmd":"keyframe"})");
+  EXPECT_EQ(message(MessageType::control, 0, text(R"({"cmd":"keyframe"})")), expected);
+  EXPECT_EQ(expected.size(), 30u);
+  EXPECT_EQ(message(MessageType::bye, 0, {}), (Bytes{'K', 'V', 'X', '1', 6, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(Parser, DecodesEveryKindInStreamOrderFromOneFeed) {
+  const Bytes pcm = {0x01, 0x00, 0xff, 0xff, 0x00, 0x80, 0xff, 0x7f};  // 1, -1, min, max
+  const Bytes stream =
+      message(MessageType::hello, 0, text(R"({"name":"phone"})")) +
+      message(MessageType::video, kFlagKeyframe, le64(0x0102030405060708) + counting(300)) +
+      message(MessageType::video, 0, le64(42) + Bytes{9}) +
+      message(MessageType::control, 0, text("{}")) + message(MessageType::audio, 0, le64(7) + pcm) +
+      message(MessageType::audio, kFlagSilent, le64(7) + Bytes{0, 0}) + ping(0xfedcba9876543210) +
+      ping(5, kFlagReply) + message(MessageType::bye, 0, {});
+  Parser parser;
+  const std::vector<Message> expected = {
+      msg::Hello{text(R"({"name":"phone"})")},
+      msg::Video{0x0102030405060708, counting(300), true},
+      msg::Video{42, {9}, false},
+      msg::Control{text("{}")},
+      msg::Audio{{1, -1, -32768, 32767}, false},
+      msg::Audio{{0}, true},
+      msg::Ping{0xfedcba9876543210, false},
+      msg::Ping{5, true},
+      msg::Bye{},
+  };
+  EXPECT_EQ(parser.feed(stream), expected);
+  EXPECT_TRUE(parser.feed({}).empty());
+}
+
+TEST(Parser, IgnoresReservedBytesAndUnlistedFlagBits) {
+  Bytes video = message(MessageType::video, 0xfe, le64(1));
+  video[6] = 0xaa;
+  video[7] = 0x55;
+  Bytes audio = message(MessageType::audio, 0xfd, le64(1) + Bytes{2, 0});
+  audio[7] = 1;
+  Parser parser;
+  const auto out = parser.feed(video + audio + ping(3, 0xfe));
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(std::get<msg::Video>(out[0]), (msg::Video{1, {}, false}));
+  EXPECT_EQ(std::get<msg::Audio>(out[1]), (msg::Audio{{2}, false}));
+  EXPECT_EQ(std::get<msg::Ping>(out[2]), (msg::Ping{3, false}));
+}
+
+TEST(Parser, SkipsGarbageBeforeAndBetweenMessages) {
+  // Near-misses of the magic, including one that overlaps the real header.
+  const Bytes garbage = text("xKVX0KKVKVXKV") + Bytes{0, 0xff};
+  Parser parser;
+  const auto out = parser.feed(garbage + ping(1) + garbage + text("KKVX") + ping(2) + garbage);
+  EXPECT_EQ(out, (std::vector<Message>{msg::Ping{1, false}, msg::Ping{2, false}}));
+
+  // The garbage left over did not swallow the next message.
+  EXPECT_EQ(only<msg::Ping>(parser.feed(ping(3))).value, 3u);
+}
+
+TEST(Parser, MagicInsideAPayloadIsData) {
+  const Bytes inner = ping(9);
+  Parser parser;
+  const auto out = parser.feed(message(MessageType::control, 0, inner) +
+                               message(static_cast<MessageType>(7), 0, inner) + ping(1));
+  EXPECT_EQ(out, (std::vector<Message>{msg::Control{inner}, msg::Ping{1, false}}));
+}
+
+TEST(Parser, ReassemblesHeadersAndPayloadsSplitOverManyFeeds) {
+  const Bytes video = message(MessageType::video, kFlagKeyframe, le64(77) + counting(5000));
+  Parser parser;
+  // Header split in two, then the payload a few bytes at a time.
+  EXPECT_TRUE(parser.feed(std::span(video).first(5)).empty());
+  size_t at = 5;
+  for (size_t step = 1; at + step < video.size(); at += step, step = step % 97 + 1) {
+    ASSERT_TRUE(parser.feed(std::span(video).subspan(at, step)).empty()) << "at " << at;
+  }
+  const auto frame = only<msg::Video>(parser.feed(std::span(video).subspan(at)));
+  EXPECT_EQ(frame, (msg::Video{77, counting(5000), true}));
+}
+
+TEST(Parser, AnySplitPointGivesTheSameMessages) {
+  const Bytes stream = text("junk") + message(MessageType::hello, 0, text("{}")) + text("KV") +
+                       message(MessageType::audio, 0, le64(1) + Bytes{1, 2, 3}) + ping(8) +
+                       message(MessageType::bye, 0, {});
+  const auto whole = Parser().feed(stream);
+  ASSERT_EQ(whole.size(), 4u);
+  for (size_t cut = 0; cut <= stream.size(); ++cut) {
+    Parser parser;
+    auto out = parser.feed(std::span(stream).first(cut));
+    auto rest = parser.feed(std::span(stream).subspan(cut));
+    out.insert(out.end(), rest.begin(), rest.end());
+    EXPECT_EQ(out, whole) << "cut at " << cut;
+  }
+}
+
+TEST(Parser, AcceptsTheLargestPayloadAndClearsEverythingOnALargerOne) {
+  Parser parser;
+  const auto frame = only<msg::Video>(
+      parser.feed(message(MessageType::video, 0, le64(5) + Bytes(kMaxPayload - 8, 0xab))));
+  EXPECT_EQ(frame.pts, 5u);
+  EXPECT_EQ(frame.data.size(), kMaxPayload - 8);
+
+  // One byte more: the messages before it come out, everything after it is gone.
+  Bytes oversize = ping(0);
+  oversize[8] = 0x01;
+  oversize[10] = 0x40;  // length 0x400001
+  EXPECT_EQ(
+      parser.feed(ping(1) + text("KVX") + oversize + ping(2) + message(MessageType::bye, 0, {})),
+      (std::vector<Message>{msg::Ping{1, false}}));
+
+  // The same with the header split over two feeds; then parsing carries on.
+  const std::span<const uint8_t> split(oversize);
+  EXPECT_EQ(only<msg::Ping>(parser.feed(ping(3) + Bytes(split.begin(), split.begin() + 6))).value,
+            3u);
+  EXPECT_TRUE(parser.feed(Bytes(split.begin() + 6, split.end()) + ping(4)).empty());
+  EXPECT_EQ(only<msg::Ping>(parser.feed(ping(5))).value, 5u);
+}
+
+TEST(Parser, DropsPayloadsTooShortForTheirKind) {
+  Parser parser;
+  const auto out =
+      parser.feed(message(MessageType::video, kFlagKeyframe, le64(11)) +            // empty frame
+                  message(MessageType::video, 0, Bytes(7, 1)) +                     // dropped
+                  message(MessageType::audio, 0, le64(0)) +                         // no samples
+                  message(MessageType::audio, 0, le64(0) + Bytes{4}) +              // odd byte only
+                  message(MessageType::audio, 0, le64(0) + Bytes{1, 0, 2, 0, 3}) +  // 2 samples
+                  message(MessageType::audio, 0, Bytes(7, 1)) +                     // dropped
+                  message(MessageType::ping, 0, le64(12) + le64(99)) +              // tail ignored
+                  message(MessageType::ping, 0, Bytes(7, 1)) +                      // dropped
+                  message(MessageType::hello, 0, {}) + message(MessageType::control, 0, {}) +
+                  message(MessageType::bye, 0, text("ignored")));
+  const std::vector<Message> expected = {
+      msg::Video{11, {}, true}, msg::Audio{{}, false},
+      msg::Audio{{}, false},    msg::Audio{{1, 2}, false},
+      msg::Ping{12, false},     msg::Hello{},
+      msg::Control{},           msg::Bye{},
+  };
+  EXPECT_EQ(out, expected);
+}
+
+TEST(Parser, SkipsUnknownTypes) {
+  Parser parser;
+  const auto out = parser.feed(message(static_cast<MessageType>(0), 0, le64(1)) + ping(1) +
+                               message(static_cast<MessageType>(7), 0, {}) +
+                               message(static_cast<MessageType>(255), 0, counting(20)) + ping(2));
+  EXPECT_EQ(out, (std::vector<Message>{msg::Ping{1, false}, msg::Ping{2, false}}));
+}
+
+}  // namespace
+}  // namespace korvex::protocol

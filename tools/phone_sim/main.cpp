@@ -1,0 +1,77 @@
+// korvex-phone-sim: stands in for the phone's sender app. Connects to a
+// receiver, sends a hello, stamped test video and a tone, answers the
+// receiver's pings and keyframe requests, and counts what it did.
+
+#include <signal.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "connection.hpp"
+#include "options.hpp"
+#include "platform/console.hpp"
+#include "session.hpp"
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+void on_signal(int) {
+  g_interrupted = true;
+}
+
+// Ctrl-C and SIGTERM end the run as its duration would: Bye, summary, status 0.
+void catch_interrupts() {
+  struct sigaction action {};
+  action.sa_handler = on_signal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace korvex;
+  static_assert(std::atomic<bool>::is_always_lock_free);
+
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  const auto options = phone_sim::parse_options(args);
+  if (!options) {
+    platform::write_stderr(options.error() + "\n\n");
+    platform::write_stderr(phone_sim::kHelpText);
+    return 2;
+  }
+  if (options->help) {
+    platform::write_stdout(phone_sim::kHelpText);
+    return 0;
+  }
+  catch_interrupts();
+
+  const std::string endpoint = phone_sim::endpoint_text(options->host, options->port);
+  auto connection = phone_sim::Connection::open(options->host, options->port);
+  if (!connection) {
+    platform::write_stderr(fmt::format("cannot connect to {}: {}\n", endpoint, connection.error()));
+    return 1;
+  }
+  const auto& video = options->video;
+  platform::write_stdout(fmt::format("-> connected to {}, sending {}x{} at {} fps\n", endpoint,
+                                     video.width, video.height, video.fps));
+
+  phone_sim::Session session(*connection.value(), options.value(), g_interrupted);
+  phone_sim::run_session(session);
+
+  const phone_sim::Counts& c = session.counts;
+  platform::write_stdout(fmt::format(
+      "frames={} keyframes={} audio={} pings_answered={} keyframe_requests={} late={}\n",
+      c.frames.load(), c.keyframes.load(), c.audio.load(), c.pings_answered.load(),
+      c.keyframe_requests.load(), c.late.load()));
+  if (const std::string error = session.error(); !error.empty()) {
+    platform::write_stderr(error + "\n");
+    return 1;
+  }
+  return 0;
+}

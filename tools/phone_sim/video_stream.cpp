@@ -1,0 +1,83 @@
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "frame_stamp.hpp"
+#include "h264_encoder.hpp"
+#include "protocol/wire.hpp"
+#include "session.hpp"
+#include "test_pattern.hpp"
+
+namespace korvex::phone_sim {
+namespace {
+
+uint64_t wall_clock_us() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+// Video payload: pts (u64 little-endian, microseconds), then the access unit.
+std::vector<uint8_t> video_message(uint64_t pts_us, const tools::AccessUnit& unit) {
+  std::vector<uint8_t> payload(8 + unit.data.size());
+  for (int i = 0; i < 8; ++i) {
+    payload[i] = static_cast<uint8_t>(pts_us >> (8 * i));
+  }
+  std::copy(unit.data.begin(), unit.data.end(), payload.begin() + 8);
+  return protocol::encode_message(static_cast<uint8_t>(protocol::MessageType::video),
+                                  unit.keyframe ? protocol::kFlagKeyframe : 0, payload);
+}
+
+}  // namespace
+
+void stream_video(Session& session, tools::H264Encoder& encoder) {
+  const tools::H264Settings& video = session.options.video;
+  const uint64_t total = session.options.duration_s > 0
+                             ? static_cast<uint64_t>(session.options.duration_s * video.fps + 0.5)
+                             : UINT64_MAX;
+  const auto frame_time = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(1.0 / video.fps));
+  const uint32_t w = video.width, h = video.height;
+  std::vector<uint8_t> picture(static_cast<size_t>(w) * h * 3 / 2);
+
+  for (uint64_t i = 0; i < total; ++i) {
+    const auto due = session.start + i * frame_time;
+    sleep_until(session, due);
+    if (!session.running()) {
+      return;
+    }
+    if (std::chrono::steady_clock::now() - due > frame_time) {
+      ++session.counts.late;
+    }
+    const auto index = static_cast<uint32_t>(i);
+    tools::draw_test_pattern(picture, w, h, index);
+    // Taken just before encoding: the latency a reader measures from it
+    // includes the encoder, as a phone's capture-to-screen latency would.
+    tools::draw_stamp(picture.data(), w, h, w, tools::Stamp{index, wall_clock_us()});
+    tools::neutral_stamp_chroma(picture.data() + static_cast<size_t>(w) * h, w, h, w);
+
+    auto unit = encoder.encode(picture, session.keyframe_wanted.exchange(false));
+    if (!unit) {
+      session.end_with_error(unit.error());
+      return;
+    }
+    if (unit->data.size() + 8 > protocol::kMaxPayload) {
+      // The receiver would throw away everything it holds; stop instead.
+      session.end_with_error("picture " + std::to_string(i) + " needs " +
+                             std::to_string(unit->data.size()) +
+                             " bytes, more than a message carries: lower --bitrate");
+      return;
+    }
+    const uint64_t pts_us = i * 1'000'000 / video.fps;
+    if (auto sent = session.connection.send(video_message(pts_us, unit.value())); !sent) {
+      session.end_with_error(sent.error());
+      return;
+    }
+    ++session.counts.frames;
+    if (unit->keyframe) {
+      ++session.counts.keyframes;
+    }
+  }
+}
+
+}  // namespace korvex::phone_sim
