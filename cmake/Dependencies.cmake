@@ -34,6 +34,9 @@ else()
   find_package(GTest REQUIRED)
   add_library(korvex::gtest_main ALIAS GTest::gtest_main)
   add_library(korvex::gmock ALIAS GTest::gmock)
+  # The audio output on Linux: PulseAudio's client library.
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
 endif()
 
 # PNG encoding for the frame dumps: stb_image_write, header-only; its folder

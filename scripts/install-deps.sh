@@ -17,10 +17,12 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # phone simulator (H.264 encoder) and the tests that decode its stream
   libx264-dev libavcodec-dev libavutil-dev
+  # audio output on Linux: PulseAudio's client library
+  libpulse-dev
   # fuzzing: clang with libFuzzer
   clang libclang-rt-14-dev
   # test helpers
-  procps python3
+  procps python3 pulseaudio pulseaudio-utils
 )
 
 missing=()

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "audio/device_modes.hpp"
 #include "main/help.hpp"
 #include "main/receiver.hpp"
 #include "main/settings.hpp"
@@ -29,9 +30,9 @@ int run(const Mode& mode) {
           print_help();
           return 0;
         } else if constexpr (std::is_same_v<M, mode::ListDevices>) {
-          return not_built("--list-devices");
+          return audio::list_output_devices();
         } else if constexpr (std::is_same_v<M, mode::CheckDevice>) {
-          return not_built("--check-device");
+          return audio::check_output_device(m.name);
         } else if constexpr (std::is_same_v<M, mode::ListCameras>) {
           return not_built("--list-cameras");
         } else if constexpr (std::is_same_v<M, mode::ProbeCamera>) {

@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include <fmt/format.h>
 
+#include "audio/audio_output.hpp"
 #include "frames/decode_queue.hpp"
 #include "frames/decode_thread.hpp"
 #include "frames/frame_writer.hpp"
@@ -105,9 +107,19 @@ void run_receiver(const Settings& settings) {
   StatusSources sources;
   sources.jitter = std::make_shared<JitterBuffer>(settings.prefill_ms);
 
+  // Held for the whole run: releasing it would stop playback.
+  std::optional<audio::AudioOutput> audio_output;
   if (!settings.no_audio) {
-    platform::write_stderr(
-        "audio: this build cannot open an audio output yet\n   continuing without the mic\n");
+    auto opened = audio::open_audio_output(settings.device, sources.jitter);
+    if (opened) {
+      audio_output = std::move(opened.value());
+      platform::write_stdout(fmt::format("-> audio into \"{}\" ({} Hz, {} ch, gain {:.1f}x)\n",
+                                         audio_output->endpoint_name, audio_output->sample_rate,
+                                         audio_output->channels, settings.gain));
+    } else {
+      platform::write_stderr(
+          fmt::format("audio: {}\n   continuing without the mic\n", opened.error()));
+    }
   }
 
   Result<std::shared_ptr<FrameWriter>> frames = FrameWriter::start();

@@ -1,0 +1,104 @@
+#include "audio/audio_output.hpp"
+
+#include <optional>
+
+#include <fmt/format.h>
+
+#include "audio/find_output_device.hpp"
+#include "audio/render_state.hpp"
+#include "platform/console.hpp"
+
+namespace korvex::audio {
+namespace {
+
+constexpr uint32_t kPreferredRate = 48000;
+
+// The buffer the layer hands over, seen as samples of the stream's format.
+template <class T>
+std::span<T> samples_of(std::span<std::byte> buffer) {
+  return {reinterpret_cast<T*>(buffer.data()), buffer.size() / sizeof(T)};
+}
+
+Result<DataCallback> render_callback(SampleFormat format, std::shared_ptr<RenderState> state) {
+  switch (format) {
+    case SampleFormat::F32:
+      return DataCallback(
+          [state](std::span<std::byte> buffer) { state->render(samples_of<float>(buffer)); });
+    case SampleFormat::I16:
+      return DataCallback(
+          [state](std::span<std::byte> buffer) { state->render(samples_of<int16_t>(buffer)); });
+    case SampleFormat::U16:
+      return DataCallback(
+          [state](std::span<std::byte> buffer) { state->render(samples_of<uint16_t>(buffer)); });
+    default:
+      return fail(fmt::format("unsupported sample format: {}", sample_format_name(format)));
+  }
+}
+
+void print_stream_error(const std::string& error) {
+  platform::write_stderr(fmt::format("audio stream error: {}\n", error));
+}
+
+}  // namespace
+
+Result<StreamConfig> choose_stream_config(const OutputEndpoint& endpoint) {
+  if (auto ranges = endpoint.supported_configs()) {
+    std::optional<ConfigRange> f32, other;
+    for (const ConfigRange& range : ranges.value()) {
+      if (range.min_rate > kPreferredRate || range.max_rate < kPreferredRate) {
+        continue;
+      }
+      if (range.format == SampleFormat::F32) {
+        if (!f32) {
+          f32 = range;
+        }
+      } else if (!other) {
+        other = range;
+      }
+    }
+    if (const auto& chosen = f32 ? f32 : other) {
+      return StreamConfig{chosen->format, chosen->channels, kPreferredRate};
+    }
+  }
+  auto fallback = endpoint.default_config();
+  if (!fallback) {
+    return fail(fmt::format("no usable output config: {}", fallback.error()));
+  }
+  return fallback.value();
+}
+
+Result<AudioOutput> open_audio_output(AudioHost& host, std::string_view device,
+                                      std::shared_ptr<JitterBuffer> jitter) {
+  auto found = find_output_device(host, device);
+  if (!found) {
+    return fail(found.error());
+  }
+  auto config = choose_stream_config(*found->endpoint);
+  if (!config) {
+    return fail(config.error());
+  }
+  auto state =
+      std::make_shared<RenderState>(std::move(jitter), config->sample_rate, config->channels);
+  auto on_data = render_callback(config->format, std::move(state));
+  if (!on_data) {
+    return fail(on_data.error());
+  }
+  auto stream =
+      found->endpoint->build_stream(config.value(), std::move(on_data.value()), print_stream_error);
+  if (!stream) {
+    return fail(fmt::format("could not build output stream: {}", stream.error()));
+  }
+  if (auto started = stream.value()->play(); !started) {
+    return fail(fmt::format("could not start audio: {}", started.error()));
+  }
+  return AudioOutput{std::move(stream.value()), std::move(found->name), config->sample_rate,
+                     config->channels};
+}
+
+Result<AudioOutput> open_audio_output(std::string_view device,
+                                      std::shared_ptr<JitterBuffer> jitter) {
+  auto host = make_audio_host();
+  return open_audio_output(*host, device, std::move(jitter));
+}
+
+}  // namespace korvex::audio

@@ -1,0 +1,20 @@
+#pragma once
+
+// --list-devices and --check-device: help the user pick the --device value.
+
+#include <string>
+#include <string_view>
+
+#include "audio/audio_host.hpp"
+
+namespace korvex::audio {
+
+// "Output devices ({host}):" and one "  - {name}" line per endpoint, the
+// default one marked.
+std::string device_list_text(AudioHost& host);
+
+// Print to the console and return the process's exit status.
+int list_output_devices();
+int check_output_device(std::string_view name);
+
+}  // namespace korvex::audio

@@ -1,0 +1,127 @@
+#include "audio/audio_output.hpp"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "fake_audio_host.hpp"
+
+namespace korvex::audio {
+namespace {
+
+using testing::FakeEndpoint;
+using testing::FakeHost;
+
+bool same(const StreamConfig& a, const StreamConfig& b) {
+  return a.format == b.format && a.channels == b.channels && a.sample_rate == b.sample_rate;
+}
+
+TEST(ChooseStreamConfig, PrefersF32At48kHzThenAnyFormatAt48kHzThenTheDefault) {
+  FakeEndpoint endpoint(std::string("x"));
+  endpoint.default_result = StreamConfig{SampleFormat::F32, 2, 44100};
+
+  endpoint.ranges = std::vector<ConfigRange>{{SampleFormat::I16, 2, 8000, 96000},
+                                             {SampleFormat::F32, 6, 44100, 44100},
+                                             {SampleFormat::F32, 2, 44100, 192000},
+                                             {SampleFormat::F32, 1, 48000, 48000}};
+  auto config = choose_stream_config(endpoint);
+  ASSERT_TRUE(config);
+  EXPECT_TRUE(same(config.value(), {SampleFormat::F32, 2, 48000}));
+
+  endpoint.ranges = std::vector<ConfigRange>{{SampleFormat::I16, 1, 44100, 44100},
+                                             {SampleFormat::I16, 2, 48000, 48000},
+                                             {SampleFormat::U16, 4, 48000, 48000}};
+  config = choose_stream_config(endpoint);
+  ASSERT_TRUE(config);
+  EXPECT_TRUE(same(config.value(), {SampleFormat::I16, 2, 48000}));
+
+  // No range reaches 48 kHz, or the ranges cannot be listed: the mix format.
+  endpoint.ranges = std::vector<ConfigRange>{{SampleFormat::F32, 2, 44100, 44100}};
+  config = choose_stream_config(endpoint);
+  ASSERT_TRUE(config);
+  EXPECT_TRUE(same(config.value(), {SampleFormat::F32, 2, 44100}));
+  endpoint.ranges = fail("probe failed");
+  config = choose_stream_config(endpoint);
+  ASSERT_TRUE(config);
+  EXPECT_TRUE(same(config.value(), {SampleFormat::F32, 2, 44100}));
+
+  endpoint.default_result = fail("IAudioClient::GetMixFormat: Element not found. (0x80070490)");
+  config = choose_stream_config(endpoint);
+  ASSERT_FALSE(config);
+  EXPECT_EQ(config.error(),
+            "no usable output config: IAudioClient::GetMixFormat: Element not found. (0x80070490)");
+}
+
+struct OpenAudioOutput : ::testing::Test {
+  FakeHost host;
+  std::shared_ptr<FakeEndpoint> cable =
+      host.add(std::string("CABLE Input (VB-Audio Virtual Cable)"));
+  std::shared_ptr<JitterBuffer> jitter = std::make_shared<JitterBuffer>(40.0);
+
+  Result<AudioOutput> open() { return open_audio_output(host, "CABLE Input", jitter); }
+};
+
+TEST_F(OpenAudioOutput, StartsAStreamThatRendersFromTheJitterBuffer) {
+  cable->ranges = std::vector<ConfigRange>{{SampleFormat::F32, 2, 44100, 48000}};
+  auto output = open();
+  ASSERT_TRUE(output) << output.error();
+  EXPECT_EQ(output->endpoint_name, "CABLE Input (VB-Audio Virtual Cable)");
+  EXPECT_EQ(output->sample_rate, 48000u);
+  EXPECT_EQ(output->channels, 2u);
+  EXPECT_TRUE(cable->played);
+
+  jitter->push(std::vector<float>(1920, 0.25f));
+  std::vector<float> buffer(2 * 480);
+  cable->on_data(std::as_writable_bytes(std::span<float>(buffer)));
+  EXPECT_EQ(buffer, std::vector<float>(buffer.size(), 0.25f));
+}
+
+TEST_F(OpenAudioOutput, RendersI16AndU16Streams) {
+  jitter->push(std::vector<float>(1920, 0.5f));
+  cable->ranges = std::vector<ConfigRange>{{SampleFormat::I16, 1, 48000, 48000}};
+  ASSERT_TRUE(open());
+  std::vector<int16_t> i16(4);
+  cable->on_data(std::as_writable_bytes(std::span<int16_t>(i16)));
+  EXPECT_EQ(i16, std::vector<int16_t>(4, 16384));
+
+  cable->ranges = std::vector<ConfigRange>{{SampleFormat::U16, 1, 48000, 48000}};
+  ASSERT_TRUE(open());
+  std::vector<uint16_t> u16(4);
+  cable->on_data(std::as_writable_bytes(std::span<uint16_t>(u16)));
+  EXPECT_EQ(u16, std::vector<uint16_t>(4, 16384 + 32768));
+}
+
+TEST_F(OpenAudioOutput, ReportsEachFailingStep) {
+  auto output = open_audio_output(host, "Speakers", jitter);
+  ASSERT_FALSE(output);
+  EXPECT_EQ(output.error().rfind("no output device matching \"Speakers\"", 0), 0u);
+
+  // An I32 range at 48 kHz wins over the F32 default, and is refused by name.
+  cable->ranges = std::vector<ConfigRange>{{SampleFormat::I32, 2, 48000, 48000}};
+  cable->default_result = StreamConfig{SampleFormat::F32, 2, 44100};
+  output = open();
+  ASSERT_FALSE(output);
+  EXPECT_EQ(output.error(), "unsupported sample format: I32");
+  EXPECT_FALSE(cable->built);
+
+  cable->ranges = std::vector<ConfigRange>{};
+  cable->default_result = StreamConfig{SampleFormat::F64, 2, 48000};
+  output = open();
+  ASSERT_FALSE(output);
+  EXPECT_EQ(output.error(), "unsupported sample format: F64");
+
+  cable->default_result = StreamConfig{SampleFormat::F32, 2, 48000};
+  cable->build_error = "IAudioClient::Initialize: 0x88890008";
+  output = open();
+  ASSERT_FALSE(output);
+  EXPECT_EQ(output.error(), "could not build output stream: IAudioClient::Initialize: 0x88890008");
+
+  cable->build_error.reset();
+  cable->play_result = fail("IAudioClient::Start: 0x88890004");
+  output = open();
+  ASSERT_FALSE(output);
+  EXPECT_EQ(output.error(), "could not start audio: IAudioClient::Start: 0x88890004");
+}
+
+}  // namespace
+}  // namespace korvex::audio

@@ -1,0 +1,149 @@
+"""The phone's audio end to end: the phone simulator sends a 1 kHz tone through the receiver into
+a null sink standing in for VB-CABLE, and a recording of that sink's monitor is checked."""
+
+import array
+import os
+import re
+import subprocess
+import tempfile
+import time
+import unittest
+
+from pulse_server import CABLE, PulseServer
+from receiver import Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv
+
+isolate_shared_memory()
+COMMAND = launcher_from_argv()
+SIM = os.environ["KORVEX_PHONE_SIM"]
+RATE = 48000
+STATUS = re.compile(r"\| audio (\d+) ms under (\d+) \[[#.]{12}\] (\d+\.\d\d)$")
+
+
+class Recording:
+    """The cable's monitor, recorded by parec into a file as 16-bit stereo at 48 kHz."""
+
+    def __init__(self, pulse):
+        self.file = tempfile.NamedTemporaryFile(prefix="korvex-cable-", suffix=".raw")
+        self.proc = subprocess.Popen(
+            ["parec", "-d", "cable.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
+             "--channels=2", "--latency-msec=20"],
+            env=pulse.client_env, stdout=self.file, stderr=subprocess.DEVNULL)
+        # parec can take a while to start; the phone waits for the first audio.
+        deadline = time.monotonic() + 20
+        while os.path.getsize(self.file.name) == 0:
+            if time.monotonic() > deadline:
+                raise AssertionError("parec records nothing")
+            time.sleep(0.02)
+
+    def stop(self):
+        """The left channel's samples."""
+        self.proc.terminate()
+        self.proc.wait()
+        with open(self.file.name, "rb") as f:
+            data = f.read()
+        self.file.close()
+        samples = array.array("h")
+        samples.frombytes(data[:len(data) // 4 * 4])
+        return samples[0::2]
+
+
+def audible(samples):
+    """From the first to the last sample above the noise floor."""
+    loud = [i for i, s in enumerate(samples) if abs(s) > 200]
+    return samples[loud[0]:loud[-1] + 1] if loud else samples[:0]
+
+
+def longest_unbroken(samples):
+    """The longest stretch in which the tone never stays near zero for three samples running
+    (a 1 kHz sine at half scale never does): audio without a gap."""
+    best, start, quiet = (0, 0), 0, 0
+    for i, s in enumerate(samples):
+        quiet = quiet + 1 if abs(s) < 100 else 0
+        if quiet == 3:
+            best = max(best, (i - 2 - start, start))
+        if quiet >= 3:
+            start = i + 1
+    best = max(best, (len(samples) - start, start))
+    return samples[best[1]:best[1] + best[0]]
+
+
+def frequency(samples):
+    """Rising zero crossings per second."""
+    return sum(1 for a, b in zip(samples, samples[1:]) if a < 0 <= b) * RATE / len(samples)
+
+
+class AudioTone(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.pulse = PulseServer()
+        try:
+            cls.pulse.add_sink("speakers", "Speakers")
+            cls.pulse.add_sink("cable", CABLE, "rate=48000", "format=float32le", "channels=2")
+            cls.pulse.pactl("set-default-sink", "speakers")
+        except BaseException:
+            cls.pulse.stop()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.pulse.stop()
+
+    def play(self, receiver_args, audio, seconds=3):
+        """Runs the simulator for `seconds` against the receiver while recording the cable;
+        returns the recording and the status lines' audio figures meanwhile."""
+        forget_frame_section()
+        r = Receiver(COMMAND, ["--no-vcam", "--no-mdns"] + receiver_args,
+                     env={"PULSE_SERVER": "unix:" + self.pulse.socket})
+        self.addCleanup(r.kill)
+        r.wait_for(lambda r: b"-> listening on TCP 45334\n" in r.out, 30)
+        recording = Recording(self.pulse)
+        sim = subprocess.Popen([SIM, "--host", "127.0.0.1", "--duration", str(seconds),
+                                "--size", "64x64", "--fps", "5", "--audio", audio,
+                                "--tone-hz", "1000", "--tone-level", "0.5"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: sim.poll() is None and sim.kill())
+        r.out = b""
+        r.wait_for(lambda r: sim.poll() is not None, seconds + 30)
+        self.assertEqual(sim.returncode, 0, sim.stderr.read())
+        # The last line may have been drawn after the phone stopped sending.
+        lines = r.out.decode().split("\n")[:-2]
+        time.sleep(0.3)
+        samples = recording.stop()
+        self.assertEqual(r.stop(), 0)
+        lines = [line for line in lines if "waiting for iPhone" not in line]
+        return samples, [m.groups() for m in map(STATUS.search, lines) if m]
+
+    def test_tone_plays_at_its_frequency_and_level(self):
+        samples, status = self.play([], "tone")
+        # Over 3 s, a second or more without any gap (a rare gap still shows up under load).
+        tone = longest_unbroken(audible(samples))
+        self.assertGreater(len(tone), RATE, "the tone keeps breaking up")
+        self.assertAlmostEqual(frequency(tone), 1000, delta=10)
+        self.assertAlmostEqual(max(tone), 16384, delta=100)
+        self.assertAlmostEqual(min(tone), -16384, delta=100)
+        self.assertGreaterEqual(len(status), 1, "no status line while the tone played")
+        # The queue is sampled at any point of its 10 ms cycle, so it may read 0 once.
+        self.assertTrue(any(int(buffered) > 0 for buffered, _, _ in status), status)
+        for buffered, underruns, level in status:
+            self.assertEqual(underruns, "0")
+            self.assertAlmostEqual(float(level), 0.5, delta=0.02)
+
+    def test_gain_two_doubles_the_level_up_to_full_scale(self):
+        samples, _ = self.play(["--gain", "2"], "tone")
+        self.assertEqual(max(samples), 32767)
+        self.assertEqual(min(samples), -32768)
+        self.assertAlmostEqual(frequency(longest_unbroken(audible(samples))), 1000, delta=10)
+
+    def test_silent_messages_play_silence(self):
+        samples, status = self.play([], "silent")
+        self.assertGreater(len(samples), 2 * RATE)
+        self.assertEqual(max(abs(s) for s in samples), 0)
+        self.assertGreaterEqual(len(status), 1)
+        self.assertTrue(any(int(buffered) > 0 for buffered, _, _ in status), status)
+        for buffered, underruns, level in status:
+            self.assertEqual(underruns, "0")
+            self.assertEqual(level, "0.00")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
