@@ -13,7 +13,6 @@ packages=(
   gstreamer1.0-libav gstreamer1.0-plugins-base gstreamer1.0-plugins-bad
   # libraries
   libfmt-dev nlohmann-json3-dev libstb-dev
-  libavcodec-dev libavutil-dev libx264-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # phone simulator (H.264 encoder) and the tests that decode its stream
   libx264-dev libavcodec-dev libavutil-dev
