@@ -201,7 +201,7 @@ class PulseEndpoint final : public OutputEndpoint {
     return sink_.description;
   }
 
-  // The sink's sample specification is its one range and its default.
+  // The sink's sample format (pa_sample_spec) is its one range and its default.
   Result<std::vector<ConfigRange>> supported_configs() const override {
     return std::vector<ConfigRange>{ConfigRange{format_of(sink_.spec.format), sink_.spec.channels,
                                                 sink_.spec.rate, sink_.spec.rate}};
