@@ -77,7 +77,11 @@ bool install_console_event_handler(void (*handler)()) {
 }
 
 void exit_process(int status) {
-  ExitProcess(static_cast<UINT>(status));
+  // At once, as on Linux: ExitProcess would first run every DLL's detach code
+  // while the audio render and network threads are still working, which can
+  // crash the exit (seen with the audio stack under Wine).
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+  ExitProcess(static_cast<UINT>(status));  // not reached
 }
 
 std::vector<std::string> command_line_arguments(int, char**) {
