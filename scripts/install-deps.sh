@@ -22,6 +22,8 @@ packages=(
   clang libclang-rt-14-dev
   # test helpers
   procps python3 pulseaudio pulseaudio-utils
+  # the figure scripts run in a network namespace of their own
+  iproute2 util-linux
 )
 
 missing=()
