@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "protocol/wire.hpp"
+#include "protocol/wire_parser.hpp"
 
 namespace {
 

@@ -19,7 +19,18 @@ if(WIN32)
 
   add_library(korvex::nlohmann_json INTERFACE IMPORTED)
   target_include_directories(korvex::nlohmann_json INTERFACE ${_korvex_inc})
+else()
+  find_package(fmt REQUIRED)
+  add_library(korvex::fmt ALIAS fmt::fmt)
+  find_package(nlohmann_json 3 REQUIRED)
+  add_library(korvex::nlohmann_json ALIAS nlohmann_json::nlohmann_json)
+endif()
 
+if(KORVEX_FUZZ)
+  return()  # the harnesses need nothing more
+endif()
+
+if(WIN32)
   # GoogleTest is built from the sources Debian ships in /usr/src/googletest.
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -27,10 +38,6 @@ if(WIN32)
   add_library(korvex::gtest_main ALIAS gtest_main)
   add_library(korvex::gmock ALIAS gmock)
 else()
-  find_package(fmt REQUIRED)
-  add_library(korvex::fmt ALIAS fmt::fmt)
-  find_package(nlohmann_json REQUIRED)
-  add_library(korvex::nlohmann_json ALIAS nlohmann_json::nlohmann_json)
   find_package(GTest REQUIRED)
   add_library(korvex::gtest_main ALIAS GTest::gtest_main)
   add_library(korvex::gmock ALIAS GTest::gmock)
@@ -42,15 +49,14 @@ endif()
 # PNG encoding for the frame dumps: stb_image_write, header-only; its folder
 # holds nothing but stb headers, so it goes on the include path as it is.
 add_library(korvex::stb INTERFACE IMPORTED)
-target_include_directories(korvex::stb INTERFACE /usr/include/stb)
+target_include_directories(korvex::stb SYSTEM INTERFACE /usr/include/stb)
 
 # H.264 decoding: the system's transform on Windows, libavcodec on Linux;
-# libx264 makes the test streams on Linux.
+# libx264 makes the test streams and the phone simulator's stream on Linux.
 if(WIN32)
   add_library(korvex::h264 INTERFACE IMPORTED)
   target_link_libraries(korvex::h264 INTERFACE mfplat mfuuid ole32 oleaut32)
 else()
-  find_package(PkgConfig REQUIRED)
   pkg_check_modules(LIBAVCODEC REQUIRED IMPORTED_TARGET libavcodec libavutil)
   add_library(korvex::h264 ALIAS PkgConfig::LIBAVCODEC)
   pkg_check_modules(X264 REQUIRED IMPORTED_TARGET x264)

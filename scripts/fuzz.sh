@@ -10,8 +10,14 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 dir=build/fuzz
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+log=$(mktemp)
+if ! { cmake --preset fuzz && cmake --build --preset fuzz; } >"$log" 2>&1; then
+  cat "$log"
+  rm -f "$log"
+  echo "fuzz: build failed" >&2
+  exit 1
+fi
+rm -f "$log"
 mkdir -p "$dir/seeds" "$dir/corpus" "$dir/artifacts"
 
 python3 - "$dir" <<'PY'
@@ -40,7 +46,7 @@ for name, data in seeds.items():
 PY
 
 log="$dir/fuzz.log"
-if ! "$dir/tests/wire_parser_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
+if ! "$dir/tests/fuzz/wire_parser_fuzz" -max_total_time="$seconds" -print_final_stats=1 \
     -dict="$dir/wire.dict" -artifact_prefix="$dir/artifacts/" \
     "$dir/corpus" "$dir/seeds" >"$log" 2>&1; then
   tail -n 40 "$log"

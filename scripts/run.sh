@@ -4,6 +4,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset linux-release >/dev/null
-cmake --build --preset linux-release --target korvex-receiver >/dev/null
+log=$(mktemp)
+if ! { cmake --preset linux-release && cmake --build --preset linux-release --target korvex-receiver; } \
+    >"$log" 2>&1; then
+  cat "$log"
+  rm -f "$log"
+  echo "build failed" >&2
+  exit 1
+fi
+rm -f "$log"
 exec build/linux-release/korvex-receiver "$@"

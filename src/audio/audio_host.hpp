@@ -2,7 +2,7 @@
 
 // The audio output layer: what the receiver needs from the system's sound
 // service, and nothing more. Windows implements it over WASAPI
-// (audio_host_win.cpp), Linux over PulseAudio (audio_host_posix.cpp); the
+// (audio_host_win.cpp), Linux over PulseAudio (audio_host_linux.cpp); the
 // unit tests use a fake.
 
 #include <cstddef>
@@ -14,17 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "audio/sample_format.hpp"
 #include "common/result.hpp"
 
 namespace korvex::audio {
-
-enum class SampleFormat { I8, I16, I32, I64, U8, U16, U32, U64, F32, F64 };
-
-// "I16", "F32", ...: the names the messages show.
-std::string_view sample_format_name(SampleFormat format);
-
-// Bytes one sample of `format` takes.
-size_t sample_size(SampleFormat format);
 
 // One shape of stream the endpoint accepts, at any rate in [min_rate, max_rate].
 struct ConfigRange {

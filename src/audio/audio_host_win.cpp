@@ -21,6 +21,7 @@
 #include "audio/render_thread.hpp"
 #include "platform/os_error.hpp"
 #include "platform/system_text_win.hpp"
+#include "platform/unique_handle_win.hpp"
 
 namespace korvex::audio {
 namespace {
@@ -44,16 +45,11 @@ std::string step_error(const char* step, HRESULT hr) {
   return fmt::format("{}: {}", step, hresult_text(hr));
 }
 
-// Owners of what WASAPI hands out besides interfaces.
+// Owner of the mix format WASAPI allocates.
 struct CoTaskMemFreer {
   void operator()(void* memory) const { CoTaskMemFree(memory); }
 };
 using MixFormat = std::unique_ptr<WAVEFORMATEX, CoTaskMemFreer>;
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
 
 class PropVariant {
  public:
@@ -182,7 +178,7 @@ Result<MixFormat> mix_format(IAudioClient& client) {
 struct Render {
   ComPtr<IAudioClient> client;
   ComPtr<IAudioRenderClient> render_client;
-  UniqueHandle buffer_event;  // signalled by the engine when it wants more
+  platform::UniqueHandle buffer_event;  // signalled by the engine when it wants more
   UINT32 buffer_frames = 0;
   size_t frame_bytes = 0;
   DataCallback on_data;

@@ -27,9 +27,6 @@ Result<DataCallback> render_callback(SampleFormat format, std::shared_ptr<Render
     case SampleFormat::I16:
       return DataCallback(
           [state](std::span<std::byte> buffer) { state->render(samples_of<int16_t>(buffer)); });
-    case SampleFormat::U16:
-      return DataCallback(
-          [state](std::span<std::byte> buffer) { state->render(samples_of<uint16_t>(buffer)); });
     default:
       return fail(fmt::format("unsupported sample format: {}", sample_format_name(format)));
   }
@@ -68,7 +65,7 @@ Result<StreamConfig> choose_stream_config(const OutputEndpoint& endpoint) {
 }
 
 Result<AudioOutput> open_audio_output(AudioHost& host, std::string_view device,
-                                      std::shared_ptr<JitterBuffer> jitter) {
+                                      std::shared_ptr<jitter::JitterBuffer> jitter) {
   auto found = find_output_device(host, device);
   if (!found) {
     return fail(found.error());
@@ -96,7 +93,7 @@ Result<AudioOutput> open_audio_output(AudioHost& host, std::string_view device,
 }
 
 Result<AudioOutput> open_audio_output(std::string_view device,
-                                      std::shared_ptr<JitterBuffer> jitter) {
+                                      std::shared_ptr<jitter::JitterBuffer> jitter) {
   auto host = make_audio_host();
   return open_audio_output(*host, device, std::move(jitter));
 }

@@ -30,10 +30,10 @@ Result<StreamConfig> choose_stream_config(const OutputEndpoint& endpoint);
 // Finds the endpoint, builds a stream whose render callback pulls from
 // `jitter`, and starts it.
 Result<AudioOutput> open_audio_output(AudioHost& host, std::string_view device,
-                                      std::shared_ptr<JitterBuffer> jitter);
+                                      std::shared_ptr<jitter::JitterBuffer> jitter);
 
 // The same on the system's audio host.
 Result<AudioOutput> open_audio_output(std::string_view device,
-                                      std::shared_ptr<JitterBuffer> jitter);
+                                      std::shared_ptr<jitter::JitterBuffer> jitter);
 
 }  // namespace korvex::audio

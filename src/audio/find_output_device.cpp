@@ -7,6 +7,9 @@
 namespace korvex::audio {
 namespace {
 
+// Where to get VB-CABLE, the virtual cable whose playback side is the default.
+constexpr std::string_view kVirtualCablePage = "https://vb-audio.com/Cable/";
+
 bool is_default_request(std::string_view request) {
   constexpr std::string_view kDefault = "default";
   if (request.size() != kDefault.size()) {

@@ -11,9 +11,6 @@
 
 namespace korvex::audio {
 
-// Where to get VB-CABLE, the virtual cable whose playback side is the default.
-inline constexpr std::string_view kVirtualCablePage = "https://vb-audio.com/Cable/";
-
 struct FoundDevice {
   std::shared_ptr<OutputEndpoint> endpoint;
   std::string name;  // as the system reports it

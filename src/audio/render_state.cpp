@@ -13,11 +13,7 @@ int16_t to_i16(float value) {
   return static_cast<int16_t>(std::clamp(v, -32768.0f, 32767.0f));
 }
 
-uint16_t to_u16(float value) {
-  return static_cast<uint16_t>(static_cast<uint16_t>(to_i16(value)) ^ 0x8000u);
-}
-
-RenderState::RenderState(std::shared_ptr<JitterBuffer> jitter, uint32_t sample_rate,
+RenderState::RenderState(std::shared_ptr<jitter::JitterBuffer> jitter, uint32_t sample_rate,
                          uint16_t channels)
     : jitter_(std::move(jitter)),
       step_(48000.0 / static_cast<double>(sample_rate)),
@@ -68,10 +64,6 @@ void RenderState::render(std::span<float> out) {
 
 void RenderState::render(std::span<int16_t> out) {
   fan_out(out, to_i16);
-}
-
-void RenderState::render(std::span<uint16_t> out) {
-  fan_out(out, to_u16);
 }
 
 }  // namespace korvex::audio

@@ -16,23 +16,22 @@ namespace korvex::audio {
 
 // One mono value as a sample of the stream's format.
 int16_t to_i16(float value);
-uint16_t to_u16(float value);
 
 class RenderState {
  public:
-  static constexpr size_t kChunk = 480;  // 10 ms at 48 kHz
-
-  RenderState(std::shared_ptr<JitterBuffer> jitter, uint32_t sample_rate, uint16_t channels);
+  RenderState(std::shared_ptr<jitter::JitterBuffer> jitter, uint32_t sample_rate,
+              uint16_t channels);
 
   // Fill the whole interleaved buffer. Allocates only when a buffer holds
   // more frames than any before it.
   void render(std::span<float> out);
   void render(std::span<int16_t> out);
-  void render(std::span<uint16_t> out);
 
   double step() const { return step_; }
 
  private:
+  static constexpr size_t kChunk = 480;  // 10 ms at 48 kHz
+
   // Computes one resampled value per whole frame of a buffer of `samples`
   // samples into mono_ and returns them.
   std::span<const float> resample(size_t samples);
@@ -43,7 +42,7 @@ class RenderState {
 
   std::vector<float> mono_;
   std::array<float, kChunk> chunk_{};
-  std::shared_ptr<JitterBuffer> jitter_;
+  std::shared_ptr<jitter::JitterBuffer> jitter_;
   size_t chunk_position_ = kChunk;  // a fresh block is popped on the first read
   double step_;                     // input samples per output frame
   double phase_ = 0.0;

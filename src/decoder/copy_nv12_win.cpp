@@ -12,7 +12,7 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace korvex {
+namespace korvex::decoder {
 namespace {
 
 // Copies the visible rectangle out of an NV12 surface whose first row starts
@@ -102,4 +102,4 @@ Result<Nv12Frame> copy_nv12(IMFSample* sample, uint32_t width, uint32_t height, 
   return frame;
 }
 
-}  // namespace korvex
+}  // namespace korvex::decoder

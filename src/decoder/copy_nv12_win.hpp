@@ -13,7 +13,7 @@
 #include "common/result.hpp"
 #include "decoder/sps_picture.hpp"
 
-namespace korvex {
+namespace korvex::decoder {
 
 // `width` x `height` is the coded surface in the sample, `stride` the bytes
 // per row of a contiguous buffer; `visible` the part of it that is the
@@ -29,4 +29,4 @@ inline Result<Nv12Frame> copy_nv12(IMFSample* sample, uint32_t width, uint32_t h
   return copy_nv12(sample, width, height, stride, fallback_pts_us, {0, 0, width, height});
 }
 
-}  // namespace korvex
+}  // namespace korvex::decoder

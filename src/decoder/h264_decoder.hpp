@@ -13,7 +13,7 @@
 #include "common/nv12_frame.hpp"
 #include "common/result.hpp"
 
-namespace korvex {
+namespace korvex::decoder {
 
 class H264Decoder {
  public:
@@ -37,4 +37,4 @@ class H264Decoder {
 // apartment on Windows); nothing to do elsewhere.
 void init_decoder_thread();
 
-}  // namespace korvex
+}  // namespace korvex::decoder

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -25,7 +26,7 @@ __CRT_UUID_DECL(ICodecAPI, 0x901DB4C7, 0x31CE, 0x41A2, 0x85, 0xDC, 0x8F, 0xA0, 0
 
 using Microsoft::WRL::ComPtr;
 
-namespace korvex {
+namespace korvex::decoder {
 namespace {
 
 // CMSH264DecoderMFT, the system's H.264 decoder transform.
@@ -100,7 +101,7 @@ Result<void> MfH264Decoder::select_nv12_output() {
     GUID subtype{};
     hr = type->GetGUID(MF_MT_SUBTYPE, &subtype);
     if (FAILED(hr)) {
-      return fail(hr_text(hr));
+      return fail("GetGUID(MF_MT_SUBTYPE): " + hr_text(hr));
     }
     if (subtype == MFVideoFormat_NV12) {
       break;
@@ -114,7 +115,7 @@ Result<void> MfH264Decoder::select_nv12_output() {
   ComPtr<IMFMediaType> current;
   hr = transform_->GetOutputCurrentType(0, &current);
   if (FAILED(hr)) {
-    return fail(hr_text(hr));
+    return fail("GetOutputCurrentType: " + hr_text(hr));
   }
   UINT64 size = 0;
   if (SUCCEEDED(current->GetUINT64(MF_MT_FRAME_SIZE, &size))) {
@@ -143,7 +144,7 @@ Result<void> MfH264Decoder::select_nv12_output() {
   MFT_OUTPUT_STREAM_INFO info{};
   hr = transform_->GetOutputStreamInfo(0, &info);
   if (FAILED(hr)) {
-    return fail(hr_text(hr));
+    return fail("GetOutputStreamInfo: " + hr_text(hr));
   }
   provides_samples_ = (info.dwFlags & kProvidesSamples) != 0;
   const uint64_t picture_bytes = uint64_t{width_} * height_ * 3 / 2;
@@ -207,11 +208,11 @@ Result<ComPtr<IMFSample>> MfH264Decoder::output_sample() {
   ComPtr<IMFSample> sample;
   hr = MFCreateSample(&sample);
   if (FAILED(hr)) {
-    return fail(hr_text(hr));
+    return fail("MFCreateSample: " + hr_text(hr));
   }
   hr = sample->AddBuffer(output_buffer_.Get());
   if (FAILED(hr)) {
-    return fail(hr_text(hr));
+    return fail("AddBuffer: " + hr_text(hr));
   }
   return sample;
 }
@@ -286,7 +287,7 @@ Result<std::vector<Nv12Frame>> MfH264Decoder::decode(std::span<const uint8_t> da
   }
   hr = buffer->SetCurrentLength(length);
   if (FAILED(hr)) {
-    return fail(hr_text(hr));
+    return fail("SetCurrentLength: " + hr_text(hr));
   }
 
   ComPtr<IMFSample> sample;
@@ -296,11 +297,11 @@ Result<std::vector<Nv12Frame>> MfH264Decoder::decode(std::span<const uint8_t> da
   }
   hr = sample->AddBuffer(buffer.Get());
   if (FAILED(hr)) {
-    return fail(hr_text(hr));
+    return fail("AddBuffer: " + hr_text(hr));
   }
   hr = sample->SetSampleTime(static_cast<LONGLONG>(pts_us * 10));
   if (FAILED(hr)) {
-    return fail(hr_text(hr));
+    return fail("SetSampleTime: " + hr_text(hr));
   }
   sample->SetSampleDuration(kFrameDuration);
 
@@ -364,16 +365,16 @@ Result<std::unique_ptr<H264Decoder>> H264Decoder::create(uint32_t width, uint32_
   if (FAILED(hr)) {
     return fail("MFCreateMediaType: " + hr_text(hr));
   }
-  const HRESULT steps[] = {
-      input->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video),
-      input->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264),
-      input->SetUINT64(MF_MT_FRAME_SIZE, (UINT64{w} << 32) | h),
-      input->SetUINT64(MF_MT_FRAME_RATE, (UINT64{30} << 32) | 1),
-      input->SetUINT32(MF_MT_INTERLACE_MODE, kProgressive),
+  const std::pair<const char*, HRESULT> steps[] = {
+      {"SetGUID(MF_MT_MAJOR_TYPE)", input->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video)},
+      {"SetGUID(MF_MT_SUBTYPE)", input->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264)},
+      {"SetUINT64(MF_MT_FRAME_SIZE)", input->SetUINT64(MF_MT_FRAME_SIZE, (UINT64{w} << 32) | h)},
+      {"SetUINT64(MF_MT_FRAME_RATE)", input->SetUINT64(MF_MT_FRAME_RATE, (UINT64{30} << 32) | 1)},
+      {"SetUINT32(MF_MT_INTERLACE_MODE)", input->SetUINT32(MF_MT_INTERLACE_MODE, kProgressive)},
   };
-  for (const HRESULT step : steps) {
-    if (FAILED(step)) {
-      return fail(hr_text(step));
+  for (const auto& [step, result] : steps) {
+    if (FAILED(result)) {
+      return fail(fmt::format("{}: {}", step, hr_text(result)));
     }
   }
   hr = transform->SetInputType(0, input.Get(), 0);
@@ -397,4 +398,4 @@ void init_decoder_thread() {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
 }
 
-}  // namespace korvex
+}  // namespace korvex::decoder

@@ -5,7 +5,7 @@
 #include "decoder/media_foundation_win.hpp"
 #include "platform/system_text_win.hpp"
 
-namespace korvex {
+namespace korvex::decoder {
 namespace {
 
 Result<void> start_media_foundation() {
@@ -24,4 +24,4 @@ Result<void> ensure_media_foundation() {
   return outcome;
 }
 
-}  // namespace korvex
+}  // namespace korvex::decoder

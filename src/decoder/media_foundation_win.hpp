@@ -5,11 +5,11 @@
 
 #include "common/result.hpp"
 
-namespace korvex {
+namespace korvex::decoder {
 
 // The first call runs MFStartup; every call, from any thread, returns that
 // outcome ("MFStartup: {}" on failure). Concurrent first calls wait for it.
 // Media Foundation is never shut down.
 Result<void> ensure_media_foundation();
 
-}  // namespace korvex
+}  // namespace korvex::decoder

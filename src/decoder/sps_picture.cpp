@@ -2,7 +2,7 @@
 
 #include <vector>
 
-namespace korvex {
+namespace korvex::decoder {
 namespace {
 
 // Reads the RBSP bits of a NAL payload: big-endian bits, Exp-Golomb codes.
@@ -226,4 +226,4 @@ std::optional<SpsPicture> find_sps_picture(std::span<const uint8_t> access_unit)
   return found;
 }
 
-}  // namespace korvex
+}  // namespace korvex::decoder

@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-namespace korvex {
+namespace korvex::decoder {
 
 // A rectangle inside the coded picture, in luma pixels.
 struct VisibleArea {
@@ -37,4 +37,4 @@ std::optional<SpsPicture> parse_sps(std::span<const uint8_t> payload);
 // access unit carries none (or only malformed ones).
 std::optional<SpsPicture> find_sps_picture(std::span<const uint8_t> access_unit);
 
-}  // namespace korvex
+}  // namespace korvex::decoder

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace korvex {
+namespace korvex::frames {
 
 void DecodeQueue::push(DecodeItem item) {
   std::vector<uint8_t> dropped;  // freed after the lock is released
@@ -47,4 +47,4 @@ size_t DecodeQueue::len() const {
   return entries_.size();
 }
 
-}  // namespace korvex
+}  // namespace korvex::frames

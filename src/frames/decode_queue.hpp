@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-namespace korvex {
+namespace korvex::frames {
 
 // A new stream begins with this picture size (0 = not given).
 struct Configure {
@@ -56,4 +56,4 @@ class DecodeQueue {
   std::atomic<uint64_t> evicted_{0};
 };
 
-}  // namespace korvex
+}  // namespace korvex::frames

@@ -2,11 +2,11 @@
 
 #include <fmt/format.h>
 
-#include "frames/frame_dump.hpp"
 #include "platform/console.hpp"
 #include "platform/thread.hpp"
+#include "png/frame_dump.hpp"
 
-namespace korvex {
+namespace korvex::frames {
 namespace {
 
 constexpr uint32_t kRecreateAfterErrors = 5;
@@ -68,7 +68,7 @@ void DecodeLoop::decode(Frame& frame) {
 }
 
 void DecodeLoop::publish(const Nv12Frame& frame) {
-  Counters& counters = *context_.counters;
+  counters::Counters& counters = *context_.counters;
   const uint64_t n = counters.frames_decoded.fetch_add(1, std::memory_order_relaxed);
   counters.width.store(frame.width, std::memory_order_relaxed);
   counters.height.store(frame.height, std::memory_order_relaxed);
@@ -76,7 +76,7 @@ void DecodeLoop::publish(const Nv12Frame& frame) {
   if (!context_.dump_dir || (n != 0 && (n + 1) % kDumpEvery != 0)) {
     return;
   }
-  auto dumped = dump_frame(*context_.dump_dir, n + 1, frame);
+  auto dumped = png::dump_frame(*context_.dump_dir, n + 1, frame);
   if (!dumped) {
     context_.print_line(fmt::format("dump: {}", dumped.error()));
   } else if (++dumps_written_ <= kDumpsAnnounced) {
@@ -84,13 +84,9 @@ void DecodeLoop::publish(const Nv12Frame& frame) {
   }
 }
 
-void print_to_stderr(std::string_view line) {
-  platform::write_stderr(std::string(line) + "\n");
-}
-
 Result<void> start_decode_thread(DecodeContext context) {
   return platform::spawn_thread("decode", [context = std::move(context)]() mutable {
-    init_decoder_thread();
+    decoder::init_decoder_thread();
     DecodeQueue& queue = *context.queue;
     DecodeLoop loop(std::move(context));
     for (;;) {
@@ -99,4 +95,4 @@ Result<void> start_decode_thread(DecodeContext context) {
   });
 }
 
-}  // namespace korvex
+}  // namespace korvex::frames

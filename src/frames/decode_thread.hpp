@@ -14,29 +14,29 @@
 
 #include "common/nv12_frame.hpp"
 #include "common/result.hpp"
+#include "counters/counters.hpp"
 #include "decoder/h264_decoder.hpp"
 #include "frames/decode_queue.hpp"
-#include "server/counters.hpp"
+#include "platform/console.hpp"
 
-namespace korvex {
-
-// Writes one event line of the decode thread to standard error.
-void print_to_stderr(std::string_view line);
+namespace korvex::frames {
 
 // What the decode loop works with. The receiver passes the real decoder and
 // frame section; tests pass fakes.
 struct DecodeContext {
   std::shared_ptr<DecodeQueue> queue;
-  std::shared_ptr<Counters> counters;
+  std::shared_ptr<counters::Counters> counters;
   std::optional<std::string> dump_dir;  // --dump-frames
-  std::function<Result<std::unique_ptr<H264Decoder>>(uint32_t width, uint32_t height)>
-      create_decoder = H264Decoder::create;
+  std::function<Result<std::unique_ptr<decoder::H264Decoder>>(uint32_t width, uint32_t height)>
+      create_decoder = decoder::H264Decoder::create;
   // Publishes a picture; a frame that cannot be written is lost silently.
   std::function<void(const Nv12Frame&)> write_frame;
   // Asks the phone for a keyframe (throttled by the phone link).
   std::function<void()> request_keyframe;
   // Where the thread's event lines go.
-  std::function<void(std::string_view)> print_line = print_to_stderr;
+  std::function<void(std::string_view)> print_line = [](std::string_view line) {
+    platform::write_stderr(std::string(line) + "\n");
+  };
 };
 
 // The loop's state, one item at a time.
@@ -54,7 +54,7 @@ class DecodeLoop {
   void publish(const Nv12Frame& frame);
 
   DecodeContext context_;
-  std::unique_ptr<H264Decoder> decoder_;
+  std::unique_ptr<decoder::H264Decoder> decoder_;
   uint32_t stream_width_ = 1280;
   uint32_t stream_height_ = 720;
   uint32_t consecutive_errors_ = 0;
@@ -65,4 +65,4 @@ class DecodeLoop {
 // Fails with the system's reason when the thread cannot be created.
 Result<void> start_decode_thread(DecodeContext context);
 
-}  // namespace korvex
+}  // namespace korvex::frames

@@ -4,11 +4,15 @@
 #include <cmath>
 #include <limits>
 
-namespace korvex {
+namespace korvex::jitter {
 namespace {
 
+constexpr uint64_t kSampleRate = 48000;
+constexpr uint64_t kCapacity = 48000;       // one second
+constexpr uint64_t kZeroPrefillKeep = 480;  // one 10 ms render block
+
 uint64_t samples_for_ms(double ms) {
-  const double samples = ms * static_cast<double>(JitterBuffer::kSampleRate) / 1000.0;
+  const double samples = ms * static_cast<double>(kSampleRate) / 1000.0;
   if (!(samples > 0.0)) {  // negative or NaN
     return 0;
   }
@@ -95,4 +99,4 @@ uint64_t JitterBuffer::underruns() const {
   return underruns_;
 }
 
-}  // namespace korvex
+}  // namespace korvex::jitter

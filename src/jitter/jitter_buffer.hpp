@@ -11,18 +11,14 @@
 #include <span>
 #include <vector>
 
-namespace korvex {
+namespace korvex::jitter {
 
 class JitterBuffer {
  public:
-  static constexpr uint64_t kSampleRate = 48000;
-  static constexpr uint64_t kCapacity = 48000;  // one second
-
   // With a prefill of zero samples, playback starts as soon as anything is
   // queued, and the ceiling is kZeroPrefillCeiling with trims back to the
-  // newest kZeroPrefillKeep samples: the lowest latency that still plays.
+  // newest 480 samples (one 10 ms render block): the lowest latency that still plays.
   static constexpr uint64_t kZeroPrefillCeiling = 1440;  // 30 ms
-  static constexpr uint64_t kZeroPrefillKeep = 480;      // one 10 ms render block
 
   // `prefill_ms` is the validated --prefill-ms value, in [0, 1000).
   explicit JitterBuffer(double prefill_ms);
@@ -59,4 +55,4 @@ class JitterBuffer {
   bool playing_ = false;
 };
 
-}  // namespace korvex
+}  // namespace korvex::jitter

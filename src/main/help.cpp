@@ -5,7 +5,7 @@
 #include "main/settings.hpp"
 #include "platform/console.hpp"
 
-namespace korvex {
+namespace korvex::main {
 
 std::string help_text() {
   // The option column is 25 characters wide; continuation lines are indented
@@ -44,4 +44,4 @@ void print_help() {
   platform::write_stdout(help_text());
 }
 
-}  // namespace korvex
+}  // namespace korvex::main

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace korvex {
+namespace korvex::main {
 
 // The help text, every line ending with a newline.
 std::string help_text();
@@ -10,4 +10,4 @@ std::string help_text();
 // Writes the help text to standard output.
 void print_help();
 
-}  // namespace korvex
+}  // namespace korvex::main

@@ -14,7 +14,10 @@
 
 namespace {
 
-using namespace korvex;
+using namespace korvex::main;
+using korvex::audio::check_output_device;
+using korvex::audio::list_output_devices;
+namespace platform = korvex::platform;
 
 // Modes whose part of the program this build does not have yet.
 int not_built(const char* what) {
@@ -30,9 +33,9 @@ int run(const Mode& mode) {
           print_help();
           return 0;
         } else if constexpr (std::is_same_v<M, mode::ListDevices>) {
-          return audio::list_output_devices();
+          return list_output_devices();
         } else if constexpr (std::is_same_v<M, mode::CheckDevice>) {
-          return audio::check_output_device(m.name);
+          return check_output_device(m.name);
         } else if constexpr (std::is_same_v<M, mode::ListCameras>) {
           return not_built("--list-cameras");
         } else if constexpr (std::is_same_v<M, mode::ProbeCamera>) {
@@ -47,9 +50,7 @@ int run(const Mode& mode) {
       mode);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   const auto parsed = parse_args(platform::command_line_arguments(argc, argv));
   if (!parsed) {
     platform::write_stderr(parsed.error() + "\n\n");
@@ -57,4 +58,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   return run(parsed.value());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return run(argc, argv);
 }

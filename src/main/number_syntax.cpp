@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-namespace korvex {
+namespace korvex::main {
 namespace {
 
 bool is_digit(char c) {
@@ -139,4 +139,4 @@ std::optional<uint32_t> parse_count(std::string_view text) {
   return static_cast<uint32_t>(value);
 }
 
-}  // namespace korvex
+}  // namespace korvex::main

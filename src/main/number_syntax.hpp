@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-namespace korvex {
+namespace korvex::main {
 
 // A decimal floating-point number: optional sign, digits with an optional
 // decimal point, optional exponent; or inf, infinity, nan in any letter case
@@ -17,4 +17,4 @@ std::optional<double> parse_decimal(std::string_view text);
 // An optional "+" followed by decimal digits only, at most 4294967295.
 std::optional<uint32_t> parse_count(std::string_view text);
 
-}  // namespace korvex
+}  // namespace korvex::main

@@ -8,43 +8,44 @@
 #include <fmt/format.h>
 
 #include "audio/audio_output.hpp"
+#include "counters/counters.hpp"
 #include "frames/decode_queue.hpp"
 #include "frames/decode_thread.hpp"
-#include "frames/frame_writer.hpp"
-#include "frames/section_mapping.hpp"
 #include "jitter/jitter_buffer.hpp"
+#include "main/snapshot.hpp"
 #include "main/status_line.hpp"
 #include "platform/console.hpp"
 #include "platform/thread.hpp"
-#include "server/counters.hpp"
+#include "section/frame_writer.hpp"
+#include "section/section_mapping.hpp"
 #include "server/keyframe_request.hpp"
 #include "server/listener.hpp"
 #include "server/phone_link.hpp"
 #include "server/server_context.hpp"
 #include "vcam/virtual_camera.hpp"
 
-namespace korvex {
+namespace korvex::main {
 namespace {
 
 constexpr uint64_t kDecodeQueueFrames = 8;
 
 void on_console_event() {
-  shutdown_virtual_camera();
+  vcam::shutdown_virtual_camera();
   platform::exit_process(0);
 }
 
 // Everything the status line reads, held by the main thread for the run.
 struct StatusSources {
   std::string vcam_status;
-  std::shared_ptr<Counters> counters;
-  std::shared_ptr<DecodeQueue> queue;
-  std::shared_ptr<JitterBuffer> jitter;
-  std::shared_ptr<FrameWriter> frames;
+  std::shared_ptr<counters::Counters> counters;
+  std::shared_ptr<frames::DecodeQueue> queue;
+  std::shared_ptr<jitter::JitterBuffer> jitter;
+  std::shared_ptr<section::FrameWriter> frames;
 };
 
 [[noreturn]] void status_loop(const StatusSources& sources) {
   using Clock = std::chrono::steady_clock;
-  CounterSnapshot previous = take_snapshot(*sources.counters, *sources.queue);
+  counters::CounterSnapshot previous = take_snapshot(*sources.counters, *sources.queue);
   Clock::time_point previous_time = Clock::now();
   float peak = 0.0f;
   StatusLineWriter writer(platform::stdout_is_terminal());
@@ -54,7 +55,7 @@ struct StatusSources {
     const Clock::time_point now = Clock::now();
     const double dt =
         now > previous_time ? std::chrono::duration<double>(now - previous_time).count() : 0.0;
-    const CounterSnapshot current = take_snapshot(*sources.counters, *sources.queue);
+    const counters::CounterSnapshot current = take_snapshot(*sources.counters, *sources.queue);
     const Rates rates = compute_rates(previous, current, dt);
     const float level = sources.counters->audio_level();
     peak = decay_peak(peak, level, current.audio_packets != previous.audio_packets);
@@ -105,7 +106,7 @@ void run_receiver(const Settings& settings) {
       "Korvex receiver: iPhone -> {} webcam + mic  (Ctrl-C to quit)\n", platform::system_name()));
 
   StatusSources sources;
-  sources.jitter = std::make_shared<JitterBuffer>(settings.prefill_ms);
+  sources.jitter = std::make_shared<jitter::JitterBuffer>(settings.prefill_ms);
 
   // Held for the whole run: releasing it would stop playback.
   std::optional<audio::AudioOutput> audio_output;
@@ -122,7 +123,7 @@ void run_receiver(const Settings& settings) {
     }
   }
 
-  Result<std::shared_ptr<FrameWriter>> frames = FrameWriter::start();
+  Result<std::shared_ptr<section::FrameWriter>> frames = section::FrameWriter::start();
   if (!frames) {
     platform::write_stderr(fmt::format("spawn shm thread: {}\n", frames.error()));
     platform::exit_process(1);
@@ -130,7 +131,7 @@ void run_receiver(const Settings& settings) {
   sources.frames = frames.value();
   platform::write_stdout(fmt::format(
       "-> frames go to {} ({}+ slots; camera shows its placeholder after {} ms without frames)\n",
-      frame_section_name(), 3, 2000));
+      section::frame_section_name(), 3, 2000));
 
   if (settings.no_vcam) {
     sources.vcam_status = "disabled";
@@ -144,38 +145,38 @@ void run_receiver(const Settings& settings) {
         "mDNS: this build cannot advertise the service yet; the phone needs the IP typed in\n");
   }
 
-  auto link = std::make_shared<PhoneLink>();
+  auto link = std::make_shared<server::PhoneLink>();
   sources.counters = link->counters();
-  sources.queue = std::make_shared<DecodeQueue>(kDecodeQueueFrames);
+  sources.queue = std::make_shared<frames::DecodeQueue>(kDecodeQueueFrames);
 
-  DecodeContext decode;
+  frames::DecodeContext decode;
   decode.queue = sources.queue;
   decode.counters = sources.counters;
   decode.dump_dir = settings.dump_frames;
   decode.write_frame = [writer = sources.frames](const Nv12Frame& frame) {
     (void)writer->write_frame(frame);  // a frame that cannot be written is lost silently
   };
-  decode.request_keyframe = [link] { request_keyframe(*link); };
-  if (auto started = start_decode_thread(std::move(decode)); !started) {
+  decode.request_keyframe = [link] { server::request_keyframe(*link); };
+  if (auto started = frames::start_decode_thread(std::move(decode)); !started) {
     platform::write_stderr(fmt::format("spawn decode thread: {}\n", started.error()));
     platform::exit_process(1);
   }
 
-  auto listener = bind_listener();
+  auto listener = server::bind_listener();
   if (!listener) {
     platform::write_stderr(
-        fmt::format("could not listen on TCP {}: {}\n", kPhonePort, listener.error()));
-    shutdown_virtual_camera();
+        fmt::format("could not listen on TCP {}: {}\n", server::kPhonePort, listener.error()));
+    vcam::shutdown_virtual_camera();
     platform::exit_process(1);
   }
-  platform::write_stdout(fmt::format("-> listening on TCP {}\n", kPhonePort));
+  platform::write_stdout(fmt::format("-> listening on TCP {}\n", server::kPhonePort));
 
-  auto context = std::make_shared<ServerContext>(link, sources.queue, sources.jitter,
-                                                 sources.frames, settings.gain);
+  auto context = std::make_shared<server::ServerContext>(link, sources.queue, sources.jitter,
+                                                         sources.frames, settings.gain);
   auto accept = platform::spawn_thread(
       "accept",
       [context, listener = std::make_shared<platform::Socket>(std::move(listener.value()))] {
-        accept_loop(context, std::move(*listener));
+        server::accept_loop(context, std::move(*listener));
       });
   if (!accept) {
     platform::write_stderr(fmt::format("spawn accept thread: {}\n", accept.error()));
@@ -186,4 +187,4 @@ void run_receiver(const Settings& settings) {
   status_loop(sources);
 }
 
-}  // namespace korvex
+}  // namespace korvex::main

@@ -2,10 +2,10 @@
 
 #include "main/settings.hpp"
 
-namespace korvex {
+namespace korvex::main {
 
 // The receiving mode: brings the components up in order, then prints the
 // status line once a second until a console event ends the process.
 [[noreturn]] void run_receiver(const Settings& settings);
 
-}  // namespace korvex
+}  // namespace korvex::main

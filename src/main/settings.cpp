@@ -4,7 +4,7 @@
 
 #include "main/number_syntax.hpp"
 
-namespace korvex {
+namespace korvex::main {
 namespace {
 
 // Every option that takes a value, with its long form for messages.
@@ -125,4 +125,4 @@ Result<Mode> parse_args(const std::vector<std::string>& args) {
   return Mode{mode::Receive{settings}};
 }
 
-}  // namespace korvex
+}  // namespace korvex::main

@@ -10,7 +10,7 @@
 
 #include "common/result.hpp"
 
-namespace korvex {
+namespace korvex::main {
 
 inline constexpr const char* kDefaultDevice = "CABLE Input";
 inline constexpr float kDefaultGain = 1.0f;
@@ -56,4 +56,4 @@ using Mode = std::variant<mode::Receive, mode::ListDevices, mode::CheckDevice, m
 // the user sees ("unknown argument: -x", "--gain needs a number", ...).
 Result<Mode> parse_args(const std::vector<std::string>& args);
 
-}  // namespace korvex
+}  // namespace korvex::main

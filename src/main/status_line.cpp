@@ -5,9 +5,10 @@
 
 #include <fmt/format.h>
 
-namespace korvex {
+namespace korvex::main {
 
-Rates compute_rates(const CounterSnapshot& previous, const CounterSnapshot& current, double dt) {
+Rates compute_rates(const counters::CounterSnapshot& previous,
+                    const counters::CounterSnapshot& current, double dt) {
   dt = std::max(dt, 0.001);
   // Totals are unsigned; their difference is an unsigned subtraction.
   const auto delta = [](uint64_t before, uint64_t after) {
@@ -73,4 +74,4 @@ std::string StatusLineWriter::render(const std::string& line) {
   return out;
 }
 
-}  // namespace korvex
+}  // namespace korvex::main

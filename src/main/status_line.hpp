@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "server/counters.hpp"
+#include "counters/counters.hpp"
 
-namespace korvex {
+namespace korvex::main {
 
 struct StatusFields {
   std::string vcam;   // "registered", "unavailable" or "disabled"
@@ -36,7 +36,8 @@ struct Rates {
 };
 
 // Per-second rates between two snapshots taken `dt` seconds apart.
-Rates compute_rates(const CounterSnapshot& previous, const CounterSnapshot& current, double dt);
+Rates compute_rates(const counters::CounterSnapshot& previous,
+                    const counters::CounterSnapshot& current, double dt);
 
 // The meter's next peak: it follows a louder level at once and otherwise
 // falls to 0.6 of itself each second, halved again when no audio arrived.
@@ -62,4 +63,4 @@ class StatusLineWriter {
   size_t previous_length_ = 0;
 };
 
-}  // namespace korvex
+}  // namespace korvex::main

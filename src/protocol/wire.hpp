@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -62,20 +63,9 @@ struct Ping {
 struct Bye {};
 }  // namespace msg
 
-using Message =
-    std::variant<msg::Hello, msg::Video, msg::Control, msg::Audio, msg::Ping, msg::Bye>;
+// The receiver's only Control document: "send a keyframe soon".
+inline constexpr std::string_view kKeyframeRequest = R"({"cmd":"keyframe"})";
 
-// Cuts one connection's byte stream into messages. Bytes that do not start a
-// message are skipped one at a time until the magic is found; a length above
-// kMaxPayload clears everything buffered; messages too short for their type,
-// and unknown types, are dropped without a word.
-class Parser {
- public:
-  // Appends `bytes` and returns every complete message, in stream order.
-  std::vector<Message> feed(std::span<const uint8_t> bytes);
-
- private:
-  std::vector<uint8_t> buffer_;
-};
+using Message = std::variant<msg::Hello, msg::Video, msg::Control, msg::Audio, msg::Ping, msg::Bye>;
 
 }  // namespace korvex::protocol

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace korvex {
+namespace korvex::server {
 
 float convert_audio(const protocol::msg::Audio& audio, float gain, std::vector<float>& scratch) {
   const size_t n = audio.samples.size();
@@ -24,4 +24,4 @@ float convert_audio(const protocol::msg::Audio& audio, float gain, std::vector<f
   return peak;
 }
 
-}  // namespace korvex
+}  // namespace korvex::server

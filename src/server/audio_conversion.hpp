@@ -4,7 +4,7 @@
 
 #include "protocol/wire.hpp"
 
-namespace korvex {
+namespace korvex::server {
 
 // Turns one Audio message into float samples in `scratch`: s / 32768 times
 // `gain`, clamped to [-1, 1]; zeros for a silence message. `scratch` is
@@ -12,4 +12,4 @@ namespace korvex {
 // any before. Returns the peak absolute sample (0 for silence).
 float convert_audio(const protocol::msg::Audio& audio, float gain, std::vector<float>& scratch);
 
-}  // namespace korvex
+}  // namespace korvex::server

@@ -6,15 +6,18 @@
 #include <vector>
 
 #include "platform/console.hpp"
-#include "protocol/documents.hpp"
-#include "protocol/wire.hpp"
+#include "protocol/hello.hpp"
+#include "protocol/wire_parser.hpp"
 #include "server/audio_conversion.hpp"
 #include "server/hello_handling.hpp"
 #include "server/keyframe_request.hpp"
 #include "server/ping.hpp"
 
-namespace korvex {
+namespace korvex::server {
 namespace {
+
+// Every receive goes into a buffer of this size.
+constexpr size_t kReceiveChunk = 256 * 1024;
 
 constexpr size_t kInitialScratchSamples = 480;  // 10 ms at 48 kHz
 
@@ -44,9 +47,8 @@ class MessageHandler {
 
   bool on(protocol::msg::Video& video) {
     counters_.frames_received.fetch_add(1, std::memory_order_relaxed);
-    counters_.last_frame_bytes.store(video.data.size(), std::memory_order_relaxed);
     if (keyframe_seen_ || video.keyframe) {
-      context_.queue->push(Frame{std::move(video.data), video.pts, video.keyframe});
+      context_.queue->push(frames::Frame{std::move(video.data), video.pts, video.keyframe});
       keyframe_seen_ = true;
     } else {
       // The decoder cannot start in the middle of a group of pictures.
@@ -74,19 +76,19 @@ class MessageHandler {
   bool on(protocol::msg::Bye&) { return false; }
 
   ServerContext& context_;
-  Counters& counters_;
+  counters::Counters& counters_;
   const uint64_t id_;
   std::vector<float> scratch_;
   bool keyframe_seen_ = false;
 };
 
-}  // namespace
-
+// Receives and handles messages until a receive fails or times out, the
+// phone closes its side or says Bye; closes `reader` before returning.
 void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
   std::vector<uint8_t> chunk(kReceiveChunk);
   protocol::Parser parser;
   MessageHandler handler(context, id);
-  Counters& counters = *context.link->counters();
+  counters::Counters& counters = *context.link->counters();
 
   for (;;) {
     // A failure here is the 10-second time-out, a reset, or the shutdown by
@@ -111,6 +113,8 @@ void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
   reader.close();
 }
 
+}  // namespace
+
 void run_connection(std::shared_ptr<ServerContext> context, platform::Socket reader,
                     AliveFlag alive, uint64_t id) {
   read_loop(*context, std::move(reader), id);
@@ -125,4 +129,4 @@ void run_connection(std::shared_ptr<ServerContext> context, platform::Socket rea
   platform::write_stderr("phone disconnected\n");
 }
 
-}  // namespace korvex
+}  // namespace korvex::server

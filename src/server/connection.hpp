@@ -10,10 +10,7 @@
 #include "server/phone_link.hpp"
 #include "server/server_context.hpp"
 
-namespace korvex {
-
-// Every receive goes into a buffer of this size.
-inline constexpr size_t kReceiveChunk = 256 * 1024;
+namespace korvex::server {
 
 // The body of the "phone-{id}" thread: reads until the phone leaves, falls
 // silent or is taken over, then, if it is still the current connection,
@@ -21,8 +18,4 @@ inline constexpr size_t kReceiveChunk = 256 * 1024;
 void run_connection(std::shared_ptr<ServerContext> context, platform::Socket reader,
                     AliveFlag alive, uint64_t id);
 
-// Receives and handles messages until a receive fails or times out, the
-// phone closes its side or says Bye; closes `reader` before returning.
-void read_loop(ServerContext& context, platform::Socket reader, uint64_t id);
-
-}  // namespace korvex
+}  // namespace korvex::server

@@ -6,10 +6,16 @@
 
 #include "platform/console.hpp"
 
-namespace korvex {
+namespace korvex::server {
+namespace {
+
+constexpr uint32_t kExpectedAudioRate = 48000;
+constexpr uint16_t kExpectedAudioChannels = 1;
+
+}  // namespace
 
 void apply_hello(const protocol::Hello& hello, ServerContext& context) {
-  Counters& counters = *context.link->counters();
+  counters::Counters& counters = *context.link->counters();
   const std::string name = hello.name.empty() ? "iPhone" : hello.name;
   counters.set_phone_name(name);
   counters.width.store(hello.width, std::memory_order_relaxed);
@@ -23,8 +29,8 @@ void apply_hello(const protocol::Hello& hello, ServerContext& context) {
                                        kExpectedAudioRate, kExpectedAudioChannels));
   }
 
-  context.queue->push(Configure{hello.width, hello.height});
+  context.queue->push(frames::Configure{hello.width, hello.height});
   context.frame_writer->set_phone_active(true);
 }
 
-}  // namespace korvex
+}  // namespace korvex::server

@@ -1,12 +1,9 @@
 #pragma once
 
-#include "protocol/documents.hpp"
+#include "protocol/hello.hpp"
 #include "server/server_context.hpp"
 
-namespace korvex {
-
-inline constexpr uint32_t kExpectedAudioRate = 48000;
-inline constexpr uint16_t kExpectedAudioChannels = 1;
+namespace korvex::server {
 
 // Takes the phone's name ("iPhone" when empty) and video size into the
 // counters, warns when the announced audio is not 48 kHz mono (it is played
@@ -14,4 +11,4 @@ inline constexpr uint16_t kExpectedAudioChannels = 1;
 // begins and marks the phone active.
 void apply_hello(const protocol::Hello& hello, ServerContext& context);
 
-}  // namespace korvex
+}  // namespace korvex::server

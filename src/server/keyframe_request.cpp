@@ -2,10 +2,9 @@
 
 #include <span>
 
-#include "protocol/documents.hpp"
 #include "protocol/wire.hpp"
 
-namespace korvex {
+namespace korvex::server {
 
 void request_keyframe(PhoneLink& link) {
   // Claimed before sending, so a request that then fails still holds the
@@ -17,9 +16,7 @@ void request_keyframe(PhoneLink& link) {
   const auto message = protocol::encode_message(
       static_cast<uint8_t>(protocol::MessageType::control), 0,
       std::span(reinterpret_cast<const uint8_t*>(document.data()), document.size()));
-  if (link.send_to_current(message)) {
-    link.counters()->keyframe_requests.fetch_add(1, std::memory_order_relaxed);
-  }
+  link.send_to_current(message);
 }
 
-}  // namespace korvex
+}  // namespace korvex::server

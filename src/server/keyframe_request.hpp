@@ -2,7 +2,7 @@
 
 #include "server/phone_link.hpp"
 
-namespace korvex {
+namespace korvex::server {
 
 // Asks the current phone for a keyframe, unless a request went out less than
 // a second ago. Callers do not learn whether it was sent. Called by the
@@ -10,4 +10,4 @@ namespace korvex {
 // every frame that fails to decode.
 void request_keyframe(PhoneLink& link);
 
-}  // namespace korvex
+}  // namespace korvex::server

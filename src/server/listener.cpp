@@ -11,7 +11,7 @@
 #include "server/connection.hpp"
 #include "server/ping.hpp"
 
-namespace korvex {
+namespace korvex::server {
 namespace {
 
 // A phone silent for this long is gone; its pings answered keep it inside.
@@ -66,4 +66,4 @@ void accept_loop(std::shared_ptr<ServerContext> context, platform::Socket listen
   }
 }
 
-}  // namespace korvex
+}  // namespace korvex::server

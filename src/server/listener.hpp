@@ -10,7 +10,7 @@
 #include "platform/socket.hpp"
 #include "server/server_context.hpp"
 
-namespace korvex {
+namespace korvex::server {
 
 inline constexpr uint16_t kPhonePort = 45334;
 
@@ -23,4 +23,4 @@ Result<platform::Socket> bind_listener();
 // this loop, so no further phone is accepted.
 void accept_loop(std::shared_ptr<ServerContext> context, platform::Socket listener);
 
-}  // namespace korvex
+}  // namespace korvex::server

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace korvex {
+namespace korvex::server {
 
 bool KeyframeThrottle::try_claim(Clock::time_point now) {
   std::lock_guard lock(lock_);
@@ -14,7 +14,8 @@ bool KeyframeThrottle::try_claim(Clock::time_point now) {
 }
 
 PhoneLink::PhoneLink()
-    : counters_(std::make_shared<Counters>()), clock_origin_(std::chrono::steady_clock::now()) {}
+    : counters_(std::make_shared<counters::Counters>()),
+      clock_origin_(std::chrono::steady_clock::now()) {}
 
 uint64_t PhoneLink::clock_us() const {
   const auto elapsed = std::chrono::steady_clock::now() - clock_origin_;
@@ -58,4 +59,4 @@ bool PhoneLink::release_current(uint64_t id) {
   return true;
 }
 
-}  // namespace korvex
+}  // namespace korvex::server

@@ -12,10 +12,10 @@
 #include <optional>
 #include <span>
 
+#include "counters/counters.hpp"
 #include "platform/socket.hpp"
-#include "server/counters.hpp"
 
-namespace korvex {
+namespace korvex::server {
 
 // True while a connection runs; its reader, its ping thread and `current`
 // share it. Writers only ever set it to false.
@@ -41,7 +41,7 @@ class PhoneLink {
   // No current connection, new zeroed counters, and the ping clock's origin now.
   PhoneLink();
 
-  const std::shared_ptr<Counters>& counters() const { return counters_; }
+  const std::shared_ptr<counters::Counters>& counters() const { return counters_; }
   KeyframeThrottle& keyframe_throttle() { return keyframe_throttle_; }
 
   // Microseconds since the link was created: the clock of ping values.
@@ -77,8 +77,8 @@ class PhoneLink {
   std::optional<Connection> current_;  // guarded by send_lock_
 
   KeyframeThrottle keyframe_throttle_;
-  const std::shared_ptr<Counters> counters_;
+  const std::shared_ptr<counters::Counters> counters_;
   const std::chrono::steady_clock::time_point clock_origin_;
 };
 
-}  // namespace korvex
+}  // namespace korvex::server

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <thread>
 
-namespace korvex {
+namespace korvex::server {
 namespace {
 
 constexpr auto kPingInterval = std::chrono::seconds(2);
@@ -52,4 +52,4 @@ void handle_ping(const protocol::msg::Ping& ping, PhoneLink& link, uint64_t id) 
   }
 }
 
-}  // namespace korvex
+}  // namespace korvex::server

@@ -11,7 +11,7 @@
 #include "protocol/wire.hpp"
 #include "server/phone_link.hpp"
 
-namespace korvex {
+namespace korvex::server {
 
 // The body of the "ping-{id}" thread: from 2 seconds after the connection
 // was accepted, a ping every 2 seconds while `alive` holds and the
@@ -27,4 +27,4 @@ void handle_ping(const protocol::msg::Ping& ping, PhoneLink& link, uint64_t id);
 // one of ours).
 std::optional<uint64_t> round_trip_us(uint64_t now, uint64_t value);
 
-}  // namespace korvex
+}  // namespace korvex::server

@@ -9,16 +9,16 @@
 #include <utility>
 
 #include "frames/decode_queue.hpp"
-#include "frames/frame_writer.hpp"
 #include "jitter/jitter_buffer.hpp"
+#include "section/frame_writer.hpp"
 #include "server/phone_link.hpp"
 
-namespace korvex {
+namespace korvex::server {
 
 struct ServerContext {
-  ServerContext(std::shared_ptr<PhoneLink> link, std::shared_ptr<DecodeQueue> queue,
-                std::shared_ptr<JitterBuffer> jitter, std::shared_ptr<FrameWriter> frame_writer,
-                float gain)
+  ServerContext(std::shared_ptr<PhoneLink> link, std::shared_ptr<frames::DecodeQueue> queue,
+                std::shared_ptr<jitter::JitterBuffer> jitter,
+                std::shared_ptr<section::FrameWriter> frame_writer, float gain)
       : link(std::move(link)),
         queue(std::move(queue)),
         jitter(std::move(jitter)),
@@ -26,13 +26,13 @@ struct ServerContext {
         gain(gain) {}
 
   const std::shared_ptr<PhoneLink> link;
-  const std::shared_ptr<DecodeQueue> queue;
-  const std::shared_ptr<JitterBuffer> jitter;
+  const std::shared_ptr<frames::DecodeQueue> queue;
+  const std::shared_ptr<jitter::JitterBuffer> jitter;
   // Its phone_active flag follows the current connection: set by every
   // hello, cleared when the current connection ends.
-  const std::shared_ptr<FrameWriter> frame_writer;
+  const std::shared_ptr<section::FrameWriter> frame_writer;
   std::atomic<uint64_t> next_connection_id{1};
   const float gain;  // applied to every audio sample
 };
 
-}  // namespace korvex
+}  // namespace korvex::server

@@ -11,8 +11,8 @@ namespace {
 
 // A buffer that plays `samples` straight away and in order: its prefill is
 // just below a full second, which is what gets pushed.
-std::shared_ptr<JitterBuffer> playing_buffer(const std::vector<float>& samples) {
-  auto jitter = std::make_shared<JitterBuffer>(999.0);
+std::shared_ptr<jitter::JitterBuffer> playing_buffer(const std::vector<float>& samples) {
+  auto jitter = std::make_shared<jitter::JitterBuffer>(999.0);
   jitter->push(samples);
   return jitter;
 }
@@ -68,9 +68,6 @@ TEST(RenderState, ConvertsToIntegerFormats) {
   EXPECT_EQ(to_i16(-0.00002f), 0);  // truncated toward zero
   EXPECT_EQ(to_i16(3.0f), 32767);   // clamped
   EXPECT_EQ(to_i16(std::nanf("")), 0);
-  EXPECT_EQ(to_u16(0.0f), 32768);
-  EXPECT_EQ(to_u16(1.0f), 65535);
-  EXPECT_EQ(to_u16(-1.0f), 0);
 }
 
 TEST(RenderState, WritesEachValueIntoEveryChannel) {
@@ -93,18 +90,10 @@ TEST(RenderState, WritesEachValueIntoEveryChannel) {
       ASSERT_EQ(out[2 * i + 1], to_i16(input[i]));
     }
   }
-  {
-    RenderState state(playing_buffer(input), 48000, 2);
-    std::vector<uint16_t> out(2 * 300);
-    state.render(std::span<uint16_t>(out));
-    EXPECT_EQ(out[0], 32768);
-    EXPECT_EQ(out[20], to_u16(input[10]));
-    EXPECT_EQ(out[21], to_u16(input[10]));
-  }
 }
 
 TEST(RenderState, PlaysSilenceWhileTheBufferFillsAndCountsNothing) {
-  auto jitter = std::make_shared<JitterBuffer>(40.0);
+  auto jitter = std::make_shared<jitter::JitterBuffer>(40.0);
   RenderState state(jitter, 48000, 2);
   std::vector<float> out(2 * 2000, 1.0f);
   state.render(std::span<float>(out));

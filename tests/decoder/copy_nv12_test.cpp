@@ -12,7 +12,7 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace korvex {
+namespace korvex::decoder {
 namespace {
 
 // A 2-D buffer whose first row and pitch are whatever the test says, so that
@@ -223,4 +223,4 @@ TEST_F(CopyNv12, SampleWithoutATimeOrANegativeOneGetsTheFallback) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::decoder

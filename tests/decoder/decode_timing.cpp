@@ -23,8 +23,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const auto& first = units->front();
-  korvex::init_decoder_thread();
-  auto created = korvex::H264Decoder::create(first.reference_width, first.reference_height);
+  korvex::decoder::init_decoder_thread();
+  auto created =
+      korvex::decoder::H264Decoder::create(first.reference_width, first.reference_height);
   if (!created) {
     std::fprintf(stderr, "decoder: %s\n", created.error().c_str());
     return 1;

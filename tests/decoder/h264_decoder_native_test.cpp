@@ -6,7 +6,7 @@
 #include "decoder/sps_picture.hpp"
 #include "x264_stream.hpp"
 
-namespace korvex {
+namespace korvex::decoder {
 namespace {
 
 using test::AccessUnit;
@@ -134,4 +134,4 @@ TEST(H264Decoder, EmptyAccessUnitGivesNoPictureAndKeepsTheDecoder) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::decoder

@@ -7,7 +7,7 @@
 #include "decoder/media_foundation_win.hpp"
 #include "stream_file.hpp"
 
-namespace korvex {
+namespace korvex::decoder {
 namespace {
 
 using test::StoredUnit;
@@ -25,11 +25,10 @@ std::optional<std::vector<StoredUnit>> load(const std::string& name) {
   return test::read_stream_file(path);
 }
 
-#define LOAD_OR_SKIP(units, name)                                                     \
-  auto units = load(name);                                                            \
-  if (!units) {                                                                       \
-    GTEST_SKIP() << name << " is missing: the native build writes it (linux preset)"; \
-  }
+// A missing file fails the test: make_streams.sh writes every one of them.
+#define LOAD_OR_FAIL(units, name) \
+  auto units = load(name);        \
+  ASSERT_TRUE(units) << name << " is missing from KORVEX_TEST_STREAMS";
 
 // Decodes every unit and compares each picture with the one libavcodec made
 // from the unit of the same time: size, and luma bit for bit (the streams
@@ -82,21 +81,21 @@ TEST(H264DecoderWine, CreatesFor720pWhenNoSizeIsGiven) {
 }
 
 TEST(H264DecoderWine, Decodes720pLikeLibavcodecWithTimesPassedThrough) {
-  LOAD_OR_SKIP(units, "720p.kvs");
+  LOAD_OR_FAIL(units, "720p.kvs");
   expect_reference_pictures(*units);
 }
 
 // The transform hands out a 1920x1088 surface without an aperture; the
 // frames must still be the visible 1920x1080.
 TEST(H264DecoderWine, Decodes1080pAsTheVisible1920x1080) {
-  LOAD_OR_SKIP(units, "1080p.kvs");
+  LOAD_OR_FAIL(units, "1080p.kvs");
   ASSERT_EQ(units->front().reference_height, 1080u);
   expect_reference_pictures(*units);
 }
 
 // A phone held upright: 1080 columns coded as 1088, cropped on the right.
 TEST(H264DecoderWine, DecodesPortrait1080x1920) {
-  LOAD_OR_SKIP(units, "portrait.kvs");
+  LOAD_OR_FAIL(units, "portrait.kvs");
   ASSERT_EQ(units->front().reference_width, 1080u);
   expect_reference_pictures(*units);
 }
@@ -106,7 +105,7 @@ TEST(H264DecoderWine, DecodesPortrait1080x1920) {
 // picture of the wrong size may come out, and the decode thread's fresh
 // decoder for the new size (after a Configure or five failures) decodes it.
 TEST(H264DecoderWine, SizeChangeNeverGivesAWrongSizedPicture) {
-  LOAD_OR_SKIP(units, "size-change.kvs");
+  LOAD_OR_FAIL(units, "size-change.kvs");
   ASSERT_EQ(units->back().reference_width, 1280u);
   init_decoder_thread();
   auto created = H264Decoder::create(640, 360);
@@ -132,4 +131,4 @@ TEST(H264DecoderWine, SizeChangeNeverGivesAWrongSizedPicture) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::decoder

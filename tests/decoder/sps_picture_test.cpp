@@ -2,7 +2,7 @@
 
 #include "decoder/sps_picture.hpp"
 
-namespace korvex {
+namespace korvex::decoder {
 namespace {
 
 // Builds SPS payloads bit by bit, with emulation prevention, the way an
@@ -181,4 +181,4 @@ TEST(SpsPicture, FindsTheSpsInAnAccessUnit) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::decoder

@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<StoredUnit> units;
-  std::unique_ptr<korvex::H264Decoder> decoder;
+  std::unique_ptr<korvex::decoder::H264Decoder> decoder;
   uint64_t pts_us = 0;
   for (int i = 2; i + 1 < argc; i += 2) {
     korvex::test::StreamShape shape;
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     shape.first_pts_us = pts_us;
-    auto created = korvex::H264Decoder::create(shape.width, shape.height);
+    auto created = korvex::decoder::H264Decoder::create(shape.width, shape.height);
     if (!created) {
       std::fprintf(stderr, "decoder: %s\n", created.error().c_str());
       return 1;

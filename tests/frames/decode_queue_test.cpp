@@ -6,7 +6,7 @@
 
 #include "frames/decode_queue.hpp"
 
-namespace korvex {
+namespace korvex::frames {
 namespace {
 
 Frame frame(uint64_t pts, bool keyframe) {
@@ -144,4 +144,4 @@ TEST(DecodeQueue, ConcurrentProducersNeverExceedTheLimit) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::frames

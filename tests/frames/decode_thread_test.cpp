@@ -6,12 +6,12 @@
 
 #include "frames/decode_thread.hpp"
 
-namespace korvex {
+namespace korvex::frames {
 namespace {
 
 // A decoder that plays back scripted outcomes: one picture per access unit
 // unless the unit's first byte is 0xEE, which fails.
-class FakeDecoder : public H264Decoder {
+class FakeDecoder : public decoder::H264Decoder {
  public:
   FakeDecoder(uint32_t width, uint32_t height) : width_(width), height_(height) {}
 
@@ -39,7 +39,7 @@ struct Harness {
   std::vector<uint64_t> written;                       // timestamps written
   std::vector<std::string> lines;
   int keyframe_requests = 0;
-  std::shared_ptr<Counters> counters = std::make_shared<Counters>();
+  std::shared_ptr<counters::Counters> counters = std::make_shared<counters::Counters>();
   DecodeLoop loop;
 
   explicit Harness(std::optional<std::string> dump_dir = std::nullopt)
@@ -51,9 +51,9 @@ struct Harness {
     context.counters = counters;
     context.dump_dir = std::move(dump_dir);
     context.create_decoder = [this](uint32_t w,
-                                    uint32_t h) -> Result<std::unique_ptr<H264Decoder>> {
+                                    uint32_t h) -> Result<std::unique_ptr<decoder::H264Decoder>> {
       created.emplace_back(w, h);
-      return std::unique_ptr<H264Decoder>(
+      return std::unique_ptr<decoder::H264Decoder>(
           std::make_unique<FakeDecoder>(w != 0 ? w : 1280, h != 0 ? h : 720));
     };
     context.write_frame = [this](const Nv12Frame& f) { written.push_back(f.timestamp_us); };
@@ -98,7 +98,8 @@ TEST(DecodeLoop, FailedCreationIsReportedAndRetriedAtTheNextKeyframe) {
   Harness h;
   int attempts = 0;
   DecodeContext context = h.make_context(std::nullopt);
-  context.create_decoder = [&](uint32_t, uint32_t) -> Result<std::unique_ptr<H264Decoder>> {
+  context.create_decoder = [&](uint32_t,
+                               uint32_t) -> Result<std::unique_ptr<decoder::H264Decoder>> {
     ++attempts;
     return fail("CoCreateInstance(CMSH264DecoderMFT): Class not registered (0x80040154)");
   };
@@ -183,4 +184,4 @@ TEST(DecodeLoop, EveryDumpFailureIsPrinted) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::frames

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "protocol/message_equality.hpp"
-#include "protocol/wire.hpp"
+#include "protocol/wire_parser.hpp"
 
 namespace {
 

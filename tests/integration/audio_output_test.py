@@ -5,7 +5,7 @@ import re
 import subprocess
 import unittest
 
-from pulse_server import CABLE, PulseServer
+from pulse_server import CABLE, speakers_and_cable
 from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
                       under_wine)
 
@@ -27,16 +27,8 @@ def last_line(text):
 class AudioOutput(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.pulse = PulseServer()
-        try:
-            cls.pulse.add_sink("speakers", "Speakers")
-            cls.pulse.add_sink("cable", CABLE, "rate=48000", "format=float32le", "channels=2")
-            cls.pulse.add_sink("lowrate", "Low Rate Output", "rate=44100", "format=s16le",
-                               "channels=2")
-            cls.pulse.pactl("set-default-sink", "speakers")
-        except BaseException:
-            cls.pulse.stop()
-            raise
+        cls.pulse = speakers_and_cable(
+            ("lowrate", "Low Rate Output", "rate=44100", "format=s16le", "channels=2"))
 
     @classmethod
     def tearDownClass(cls):

@@ -9,7 +9,7 @@ import tempfile
 import time
 import unittest
 
-from pulse_server import CABLE, PulseServer
+from pulse_server import CABLE, speakers_and_cable
 from receiver import Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv
 
 isolate_shared_memory()
@@ -75,14 +75,7 @@ def frequency(samples):
 class AudioTone(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.pulse = PulseServer()
-        try:
-            cls.pulse.add_sink("speakers", "Speakers")
-            cls.pulse.add_sink("cable", CABLE, "rate=48000", "format=float32le", "channels=2")
-            cls.pulse.pactl("set-default-sink", "speakers")
-        except BaseException:
-            cls.pulse.stop()
-            raise
+        cls.pulse = speakers_and_cable()
 
     @classmethod
     def tearDownClass(cls):

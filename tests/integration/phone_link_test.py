@@ -281,8 +281,12 @@ class Stream(LinkTest):
         self.assertIn(1, kinds[first_own + 1:])
 
 
-@unittest.skipUnless(os.environ.get("KORVEX_PHONE_SIM"), "needs the native phone simulator")
 class Streaming(LinkTest):
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.isfile(os.environ.get("KORVEX_PHONE_SIM", "")):
+            raise AssertionError("needs the native phone simulator (KORVEX_PHONE_SIM)")
+
     def test_simulated_phone_streams_end_to_end(self):
         r = self.start()
         name = "Sim \u00e9t\u00e9"

@@ -206,10 +206,7 @@ class PhoneSimulator(unittest.TestCase):
                                         "receive: ")), err)
 
     def test_ipv6_loopback(self):
-        try:
-            r = FakeReceiver(self, socket.AF_INET6, "::1")
-        except OSError:
-            self.skipTest("no IPv6 loopback here")
+        r = FakeReceiver(self, socket.AF_INET6, "::1")  # a machine without ::1 fails here
         proc = r.start(["--host", "::1", "--duration", "0.2", "--size", "160x120"])
         self.assertEqual(r.next()[0], HELLO)
         r.rest()

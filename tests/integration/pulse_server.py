@@ -77,3 +77,19 @@ class PulseServer:
                 pass
             self.pid = None
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+def speakers_and_cable(*extra_sinks):
+    """A started server with a default "Speakers" sink and the virtual cable (48 kHz float
+    stereo), plus `extra_sinks` as add_sink arguments; stopped again if any of it fails."""
+    pulse = PulseServer()
+    try:
+        pulse.add_sink("speakers", "Speakers")
+        pulse.add_sink("cable", CABLE, "rate=48000", "format=float32le", "channels=2")
+        for sink in extra_sinks:
+            pulse.add_sink(*sink)
+        pulse.pactl("set-default-sink", "speakers")
+    except BaseException:
+        pulse.stop()
+        raise
+    return pulse

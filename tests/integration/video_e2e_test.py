@@ -138,8 +138,12 @@ def settled(r):
             and written_counts(lines[-1]) == written_counts(lines[-2]))
 
 
-@unittest.skipUnless(os.path.isfile(SIM), "needs the native phone simulator (KORVEX_PHONE_SIM)")
 class VideoEndToEnd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not os.path.isfile(SIM):
+            raise AssertionError(f"needs the native phone simulator: KORVEX_PHONE_SIM={SIM!r}")
+
     def stream(self, width, height, fps):
         forget_frame_section()
         self.addCleanup(forget_frame_section)

@@ -5,7 +5,7 @@
 
 #include "jitter/jitter_buffer.hpp"
 
-namespace korvex {
+namespace korvex::jitter {
 namespace {
 
 // Samples numbered from `first`, scaled into [-1, 1] so each is recognisable.
@@ -164,4 +164,4 @@ TEST(JitterBuffer, ZeroPrefillPlaysAtOnceWithBoundedLatency) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::jitter

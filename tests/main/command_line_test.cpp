@@ -8,7 +8,7 @@
 #include "main/settings.hpp"
 #include "platform/console.hpp"
 
-namespace korvex {
+namespace korvex::main {
 namespace {
 
 Result<Mode> parse(std::vector<std::string> args) {
@@ -205,4 +205,4 @@ TEST(Help, TextIsExact) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::main

@@ -5,7 +5,7 @@
 
 #include "main/status_line.hpp"
 
-namespace korvex {
+namespace korvex::main {
 namespace {
 
 TEST(LevelMeter, CellsFollowThePeak) {
@@ -46,7 +46,7 @@ TEST(PeakDecay, FollowsLouderAudioAndFallsWithout) {
 }
 
 TEST(Rates, DeltasOverTheMeasuredInterval) {
-  CounterSnapshot a, b;
+  counters::CounterSnapshot a, b;
   a.frames_received = 100;
   b.frames_received = 160;
   a.frames_decoded = 10;
@@ -120,4 +120,4 @@ TEST(StatusLine, CountsCharactersNotBytes) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::main

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "protocol/documents.hpp"
+#include "protocol/hello.hpp"
 
 namespace korvex::protocol {
 namespace {

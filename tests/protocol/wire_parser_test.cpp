@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "message_equality.hpp"
-#include "protocol/wire.hpp"
+#include "protocol/wire_parser.hpp"
 
 namespace korvex::protocol {
 namespace {

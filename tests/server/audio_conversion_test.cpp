@@ -4,7 +4,7 @@
 
 #include "server/audio_conversion.hpp"
 
-namespace korvex {
+namespace korvex::server {
 namespace {
 
 protocol::msg::Audio audio(std::vector<int16_t> samples, bool silent = false) {
@@ -55,4 +55,4 @@ TEST(ConvertAudio, EmptyMessage) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::server

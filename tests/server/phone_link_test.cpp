@@ -5,7 +5,7 @@
 #include "server/phone_link.hpp"
 #include "server/ping.hpp"
 
-namespace korvex {
+namespace korvex::server {
 namespace {
 
 TEST(RoundTrip, AcceptsUpToJustUnderSixtySeconds) {
@@ -38,4 +38,4 @@ TEST(PhoneLink, WithoutAConnectionNothingIsSentOrReleased) {
 }
 
 }  // namespace
-}  // namespace korvex
+}  // namespace korvex::server

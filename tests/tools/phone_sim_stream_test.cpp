@@ -19,6 +19,7 @@
 
 #include "frame_stamp.hpp"
 #include "h264_decode.hpp"
+#include "platform/unique_fd.hpp"
 #include "protocol/wire.hpp"
 
 extern char** environ;
@@ -26,25 +27,11 @@ extern char** environ;
 namespace korvex::tools {
 namespace {
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using platform::UniqueFd;
 
 // A listening socket on 127.0.0.1 with a port of the system's choosing.
 struct Listener {
-  Fd fd{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+  UniqueFd fd{::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)};
   uint16_t port = 0;
 
   Listener() {
@@ -62,7 +49,7 @@ struct Listener {
 // The simulator as a child process with its standard output on a pipe.
 struct Simulator {
   pid_t pid = -1;
-  int out = -1;
+  UniqueFd out;
 
   explicit Simulator(const std::vector<std::string>& args) {
     int pipe_fds[2];
@@ -80,7 +67,7 @@ struct Simulator {
     EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe_fds[1]);
-    out = pipe_fds[0];
+    out.reset(pipe_fds[0]);
   }
 
   // Waits for the end; returns the exit status and everything it printed.
@@ -88,10 +75,10 @@ struct Simulator {
     std::string text;
     char buffer[4096];
     ssize_t n;
-    while ((n = ::read(out, buffer, sizeof buffer)) > 0) {
+    while ((n = ::read(out.get(), buffer, sizeof buffer)) > 0) {
       text.append(buffer, static_cast<size_t>(n));
     }
-    ::close(out);
+    out.reset();
     int status = 0;
     ::waitpid(pid, &status, 0);
     pid = -1;
@@ -166,7 +153,7 @@ TEST(PhoneSimStream, DecodesCleanlyWithStampsAndKeyframesOnScheduleAndOnRequest)
   const uint64_t started_us = wall_clock_us();
   Simulator sim({"--port", std::to_string(listener.port), "--duration", "2", "--size", "640x360",
                  "--fps", "30", "--gop", "15", "--bitrate", "1500", "--audio", "none"});
-  Fd phone(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  UniqueFd phone(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
   ASSERT_GE(phone.get(), 0);
 
   std::vector<VideoFrame> frames;

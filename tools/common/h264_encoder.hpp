@@ -43,8 +43,6 @@ class H264Encoder {
   // of interleaved Cb/Cr, no padding. `force_idr` makes this picture an IDR.
   Result<AccessUnit> encode(std::span<const uint8_t> nv12, bool force_idr);
 
-  const H264Settings& settings() const { return settings_; }
-
  private:
   struct Close {
     void operator()(x264_t* encoder) const;

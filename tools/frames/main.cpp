@@ -12,15 +12,16 @@
 #include <fmt/format.h>
 
 #include "frame_stamp.hpp"
-#include "frames/frame_section.hpp"
-#include "frames/section_mapping.hpp"
 #include "platform/console.hpp"
-#include "png_file.hpp"
+#include "png/frame_dump.hpp"
+#include "section/frame_section.hpp"
+#include "section/section_mapping.hpp"
 #include "watch_summary.hpp"
 
 namespace {
 
 using namespace korvex;
+using namespace korvex::section;
 
 constexpr char kUsage[] =
     "usage: korvex-frames --header | --watch SECONDS | --dump DIR\n"
@@ -59,10 +60,6 @@ uint64_t wall_clock_us() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                    std::chrono::system_clock::now().time_since_epoch())
                                    .count());
-}
-
-std::u8string utf8_path(const std::string& text) {
-  return std::u8string(text.begin(), text.end());
 }
 
 int print_header() {
@@ -147,16 +144,15 @@ int dump(const std::string& directory) {
     case SlotCopy::malformed:
       return failure("the newest slot does not hold a valid frame");
   }
-  const std::u8string name =
-      (std::filesystem::path(utf8_path(directory)) / fmt::format("frame-{}.png", frame.number))
-          .u8string();
-  const std::string path(name.begin(), name.end());
-  Result<void> written =
-      tools::write_grey_png(path, frame.data.data(), frame.width, frame.height, frame.width);
-  if (!written) {
-    return failure(written.error());
+  Nv12Frame picture;
+  picture.width = frame.width;
+  picture.height = frame.height;
+  picture.data = std::move(frame.data);
+  Result<std::string> path = png::dump_frame(directory, frame.number, picture);
+  if (!path) {
+    return failure(path.error());
   }
-  platform::write_stdout(path + "\n");
+  platform::write_stdout(path.value() + "\n");
   return 0;
 }
 

@@ -1,10 +1,11 @@
+#include "audio_stream.hpp"
+
 #include <chrono>
 #include <cmath>
 #include <numbers>
 #include <vector>
 
 #include "protocol/wire.hpp"
-#include "session.hpp"
 
 namespace korvex::phone_sim {
 namespace {

@@ -13,28 +13,12 @@
 #include <utility>
 
 #include "platform/os_error.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace korvex::phone_sim {
 namespace {
 
 constexpr int kConnectTimeoutMs = 5000;
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
 
 Result<void> connect_with_timeout(int fd, const addrinfo& address) {
   if (::connect(fd, address.ai_addr, address.ai_addrlen) == 0) {
@@ -84,8 +68,8 @@ Result<std::unique_ptr<Connection>> Connection::open(const std::string& host, ui
   }
   std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
 
-  Fd fd(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (fd.get() < 0) {
+  platform::UniqueFd fd(::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd) {
     return fail(platform::last_os_error_text());
   }
   if (auto connected = connect_with_timeout(fd.get(), *found); !connected) {
@@ -101,17 +85,13 @@ Result<std::unique_ptr<Connection>> Connection::open(const std::string& host, ui
       ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &send_timeout, sizeof send_timeout) != 0) {
     return fail(platform::last_os_error_text());
   }
-  return std::unique_ptr<Connection>(new Connection(fd.release()));
-}
-
-Connection::~Connection() {
-  ::close(fd_);
+  return std::unique_ptr<Connection>(new Connection(std::move(fd)));
 }
 
 Result<void> Connection::send(std::span<const uint8_t> message) {
   std::lock_guard lock(send_lock_);
   while (!message.empty()) {
-    const ssize_t n = ::send(fd_, message.data(), message.size(), MSG_NOSIGNAL);
+    const ssize_t n = ::send(fd_.get(), message.data(), message.size(), MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) {
         continue;
@@ -125,7 +105,7 @@ Result<void> Connection::send(std::span<const uint8_t> message) {
 
 Result<size_t> Connection::receive(std::span<uint8_t> buffer) {
   while (true) {
-    const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    const ssize_t n = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
     if (n >= 0) {
       return static_cast<size_t>(n);
     }
@@ -136,7 +116,7 @@ Result<size_t> Connection::receive(std::span<uint8_t> buffer) {
 }
 
 void Connection::shutdown() {
-  ::shutdown(fd_, SHUT_RDWR);
+  ::shutdown(fd_.get(), SHUT_RDWR);
 }
 
 }  // namespace korvex::phone_sim

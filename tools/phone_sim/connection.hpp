@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/result.hpp"
+#include "platform/unique_fd.hpp"
 
 namespace korvex::phone_sim {
 
@@ -20,7 +21,6 @@ class Connection {
   // failure text is the system's reason.
   static Result<std::unique_ptr<Connection>> open(const std::string& host, uint16_t port);
 
-  ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -35,9 +35,9 @@ class Connection {
   void shutdown();
 
  private:
-  explicit Connection(int fd) : fd_(fd) {}
+  explicit Connection(platform::UniqueFd fd) : fd_(std::move(fd)) {}
 
-  const int fd_;
+  const platform::UniqueFd fd_;
   std::mutex send_lock_;
 };
 

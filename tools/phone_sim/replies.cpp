@@ -1,10 +1,11 @@
+#include "replies.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <variant>
 #include <vector>
 
-#include "protocol/wire.hpp"
-#include "session.hpp"
+#include "protocol/wire_parser.hpp"
 
 namespace korvex::phone_sim {
 namespace {

@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <thread>
 
+#include "audio_stream.hpp"
 #include "platform/thread.hpp"
 #include "protocol/wire.hpp"
+#include "replies.hpp"
+#include "video_stream.hpp"
 
 namespace korvex::phone_sim {
 namespace {

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "connection.hpp"
-#include "h264_encoder.hpp"
 #include "options.hpp"
 
 namespace korvex::phone_sim {
@@ -58,10 +57,5 @@ void sleep_until(const Session& session, std::chrono::steady_clock::time_point d
 // Sends the hello, then streams until the duration is over, the run is
 // interrupted or the connection fails; ends with a Bye when it can.
 void run_session(Session& session);
-
-// The three paths of a session; each returns when the run ends.
-void stream_video(Session& session, tools::H264Encoder& encoder);
-void stream_audio(Session& session);
-void answer_receiver(Session& session);
 
 }  // namespace korvex::phone_sim

@@ -1,3 +1,5 @@
+#include "video_stream.hpp"
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -5,7 +7,6 @@
 #include "frame_stamp.hpp"
 #include "h264_encoder.hpp"
 #include "protocol/wire.hpp"
-#include "session.hpp"
 #include "test_pattern.hpp"
 
 namespace korvex::phone_sim {

@@ -1,0 +1,38 @@
+#pragma once
+
+// Owns one POSIX file descriptor and closes it when it goes.
+
+#include <unistd.h>
+
+#include <utility>
+
+namespace korvex::platform {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd < 0 ? -1 : fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  explicit operator bool() const { return fd_ >= 0; }
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+  void reset(int fd = -1) {
+    if (fd_ >= 0 && fd_ != fd) {
+      ::close(fd_);
+    }
+    fd_ = fd < 0 ? -1 : fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace korvex::platform

@@ -1,0 +1,190 @@
+#include "section/frame_section.hpp"
+
+#include <atomic>
+#include <cstring>
+
+#include <fmt/format.h>
+
+namespace korvex::section {
+namespace {
+
+// Offsets of the fields that are stored as whole 8-byte words.
+constexpr uint64_t kMagicVersion = 0;  // magic | version << 32
+constexpr uint64_t kGeometry = 8;      // slot_count | slot_size << 32
+constexpr uint64_t kFrameCounter = 16;
+constexpr uint64_t kActivityTick = 24;
+
+constexpr uint64_t kSequence = 0;
+constexpr uint64_t kTimestamp = 8;
+constexpr uint64_t kWidth = 16;
+constexpr uint64_t kHeight = 20;
+constexpr uint64_t kFormat = 24;
+constexpr uint64_t kStride = 28;
+constexpr uint64_t kDataSize = 32;
+
+// Another thread or process may touch the same bytes at any time, so every
+// access to the section is atomic. Within a slot everything the writer stores
+// after the odd sequence is a release store and everything the reader loads
+// before its second look at the sequence is an acquire load: a reader that
+// sees any byte of a newer frame then also sees the sequence that announced
+// it. (Plain moves on x86; fences would do the same but ThreadSanitizer
+// cannot follow them.)
+template <class T>
+std::atomic_ref<T> field(const uint8_t* at) {
+  return std::atomic_ref<T>(*reinterpret_cast<T*>(const_cast<uint8_t*>(at)));
+}
+
+void store_bytes(uint8_t* to, const uint8_t* from, uint64_t size) {
+  uint64_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, from + i, 8);
+    field<uint64_t>(to + i).store(word, std::memory_order_release);
+  }
+  for (; i < size; ++i) {
+    field<uint8_t>(to + i).store(from[i], std::memory_order_release);
+  }
+}
+
+void load_bytes(uint8_t* to, const uint8_t* from, uint64_t size) {
+  uint64_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    const uint64_t word = field<uint64_t>(from + i).load(std::memory_order_acquire);
+    std::memcpy(to + i, &word, 8);
+  }
+  for (; i < size; ++i) {
+    to[i] = field<uint8_t>(from + i).load(std::memory_order_acquire);
+  }
+}
+
+}  // namespace
+
+uint64_t slot_offset(const SectionGeometry& geometry, uint64_t slot) {
+  return kHeaderSize + slot * (kSlotHeaderSize + geometry.slot_size);
+}
+
+SectionHeader read_header(const uint8_t* section) {
+  SectionHeader header;
+  const uint64_t magic_version =
+      field<uint64_t>(section + kMagicVersion).load(std::memory_order_acquire);
+  const uint64_t geometry = field<uint64_t>(section + kGeometry).load(std::memory_order_relaxed);
+  header.magic = static_cast<uint32_t>(magic_version);
+  header.version = static_cast<uint32_t>(magic_version >> 32);
+  header.slot_count = static_cast<uint32_t>(geometry);
+  header.slot_size = static_cast<uint32_t>(geometry >> 32);
+  header.frame_counter = field<uint64_t>(section + kFrameCounter).load(std::memory_order_acquire);
+  header.activity_tick = field<uint64_t>(section + kActivityTick).load(std::memory_order_relaxed);
+  return header;
+}
+
+Result<SectionGeometry> validate_header(const SectionHeader& header) {
+  if (header.magic != kSectionMagic) {
+    return fail(
+        fmt::format("frame section magic {:#x}, expected {:#x}", header.magic, kSectionMagic));
+  }
+  if (header.version != kSectionVersion) {
+    return fail(
+        fmt::format("frame section version {}, expected {}", header.version, kSectionVersion));
+  }
+  if (header.slot_count < 1 || header.slot_count > kMaxSlotCount ||
+      header.slot_size > kMaxSlotSize) {
+    return fail(fmt::format("frame section geometry {} x {} unsupported", header.slot_count,
+                            header.slot_size));
+  }
+  if (header.slot_size % 8 != 0) {
+    return fail(fmt::format("frame section slot size {} not 8-byte aligned", header.slot_size));
+  }
+  return SectionGeometry{header.slot_count, header.slot_size};
+}
+
+Result<SectionGeometry> adopt_section(uint8_t* section) {
+  const SectionHeader found = read_header(section);
+  if (found.magic != 0) {
+    return validate_header(found);
+  }
+  // Geometry and counters first, magic last: a reader that sees the magic
+  // sees a complete header.
+  field<uint64_t>(section + kGeometry)
+      .store(kMaxSlotCount | kMaxSlotSize << 32, std::memory_order_relaxed);
+  field<uint64_t>(section + kFrameCounter).store(0, std::memory_order_relaxed);
+  field<uint64_t>(section + kActivityTick).store(0, std::memory_order_relaxed);
+  field<uint64_t>(section + kMagicVersion)
+      .store(kSectionMagic | uint64_t{kSectionVersion} << 32, std::memory_order_release);
+  return SectionGeometry{kMaxSlotCount, kMaxSlotSize};
+}
+
+void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Nv12Frame& frame,
+                   uint64_t tick) {
+  // We are the only writer, so the counter we read is the one we stored last.
+  const uint64_t n = field<uint64_t>(section + kFrameCounter).load(std::memory_order_relaxed) + 1;
+  uint8_t* slot = section + slot_offset(geometry, n % geometry.slot_count);
+  const auto data_size = static_cast<uint32_t>(frame.data.size());
+
+  field<uint64_t>(slot + kSequence).store(2 * n - 1, std::memory_order_release);
+  field<uint64_t>(slot + kTimestamp).store(frame.timestamp_us, std::memory_order_release);
+  field<uint32_t>(slot + kWidth).store(frame.width, std::memory_order_release);
+  field<uint32_t>(slot + kHeight).store(frame.height, std::memory_order_release);
+  field<uint32_t>(slot + kFormat).store(kFormatNv12, std::memory_order_release);
+  field<uint32_t>(slot + kStride).store(frame.width, std::memory_order_release);
+  field<uint32_t>(slot + kDataSize).store(data_size, std::memory_order_release);
+  store_bytes(slot + kSlotHeaderSize, frame.data.data(), data_size);
+  field<uint64_t>(slot + kSequence).store(2 * n, std::memory_order_release);
+
+  field<uint64_t>(section + kFrameCounter).store(n, std::memory_order_release);
+  store_activity_tick(section, tick);
+}
+
+void store_activity_tick(uint8_t* section, uint64_t tick) {
+  field<uint64_t>(section + kActivityTick).store(tick, std::memory_order_relaxed);
+}
+
+SlotCopy copy_slot(const uint8_t* section, const SectionGeometry& geometry, uint64_t slot,
+                   SlotFrame& out) {
+  const uint8_t* at = section + slot_offset(geometry, slot);
+  const uint64_t before = field<uint64_t>(at + kSequence).load(std::memory_order_acquire);
+  if (before == 0) {
+    return SlotCopy::empty;
+  }
+  if (before % 2 != 0) {
+    return SlotCopy::torn;
+  }
+  const uint64_t timestamp = field<uint64_t>(at + kTimestamp).load(std::memory_order_acquire);
+  const uint32_t width = field<uint32_t>(at + kWidth).load(std::memory_order_acquire);
+  const uint32_t height = field<uint32_t>(at + kHeight).load(std::memory_order_acquire);
+  const uint32_t data_size = field<uint32_t>(at + kDataSize).load(std::memory_order_acquire);
+  // Never trust the slot header to stay inside the slot.
+  const bool fits =
+      data_size <= geometry.slot_size && data_size == uint64_t{width} * height * 3 / 2;
+  if (fits) {
+    out.data.resize(data_size);
+    load_bytes(out.data.data(), at + kSlotHeaderSize, data_size);
+  }
+  if (field<uint64_t>(at + kSequence).load(std::memory_order_acquire) != before) {
+    return SlotCopy::torn;
+  }
+  if (!fits) {
+    return SlotCopy::malformed;
+  }
+  out.number = before / 2;
+  out.timestamp_us = timestamp;
+  out.width = width;
+  out.height = height;
+  return SlotCopy::complete;
+}
+
+SlotCopy copy_newest(const uint8_t* section, const SectionGeometry& geometry, SlotFrame& out) {
+  const uint64_t n = field<uint64_t>(section + kFrameCounter).load(std::memory_order_acquire);
+  if (n == 0) {
+    return SlotCopy::empty;
+  }
+  const SlotCopy result = copy_slot(section, geometry, n % geometry.slot_count, out);
+  if (result == SlotCopy::complete && out.number < n) {
+    return SlotCopy::malformed;  // the counter names a frame its slot never held
+  }
+  if (result == SlotCopy::empty) {
+    return SlotCopy::malformed;  // a counter past 0 with its slot never written
+  }
+  return result;
+}
+
+}  // namespace korvex::section

@@ -1,0 +1,65 @@
+#include "section/frame_writer.hpp"
+
+#include <chrono>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "platform/thread.hpp"
+
+namespace korvex::section {
+
+Result<std::shared_ptr<FrameWriter>> FrameWriter::start() {
+  std::shared_ptr<FrameWriter> writer(
+      new FrameWriter(open_or_create_frame_section, activity_tick_now));
+  Result<void> spawned = platform::spawn_thread("shm", [writer] {
+    for (;;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      writer->tend_section();
+    }
+  });
+  if (!spawned) {
+    return Error{spawned.error()};
+  }
+  return writer;
+}
+
+Result<void> FrameWriter::write_frame(const Nv12Frame& frame) {
+  std::lock_guard guard(lock_);
+  if (!section_) {
+    return fail("frame section not mapped");
+  }
+  const uint64_t size = frame.data.size();
+  if (size > geometry_.slot_size) {
+    return fail(fmt::format("frame {} bytes exceeds slot {}", size, geometry_.slot_size));
+  }
+  if (size != uint64_t{frame.width} * frame.height * 3 / 2) {
+    return fail("frame is not tightly packed NV12");
+  }
+  publish_frame(section_.get(), geometry_, frame, tick_());
+  written_.fetch_add(1);
+  return {};
+}
+
+void FrameWriter::tend_section() {
+  std::lock_guard guard(lock_);
+  if (section_) {
+    if (phone_active_.load()) {
+      store_activity_tick(section_.get(), tick_());
+    }
+    return;
+  }
+  Result<MappedSection> opened = open_();
+  if (!opened) {
+    return;
+  }
+  Result<SectionGeometry> geometry = adopt_section(opened->get());
+  if (!geometry) {
+    return;  // the view is unmapped and the object closed as `opened` goes
+  }
+  section_ = std::move(opened.value());
+  geometry_ = geometry.value();
+  mapped_.store(true);
+}
+
+}  // namespace korvex::section

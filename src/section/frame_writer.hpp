@@ -1,0 +1,61 @@
+#pragma once
+
+// The receiver's side of the frame section: maps it from the "shm" thread,
+// keeps its activity_tick fresh while a phone is active, and publishes the
+// decode thread's pictures into it.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "common/nv12_frame.hpp"
+#include "common/result.hpp"
+#include "section/frame_section.hpp"
+#include "section/section_mapping.hpp"
+
+namespace korvex::section {
+
+class FrameWriter {
+ public:
+  // Creates the writer and starts its "shm" thread, which maps the section
+  // (first attempt after 500 ms, then every 500 ms until it succeeds) and then
+  // beats the heartbeat. Fails only when the thread cannot be created.
+  static Result<std::shared_ptr<FrameWriter>> start();
+
+  // Publishes one picture as the section's next frame. Every check comes
+  // before the first store, so a refused frame leaves the section untouched.
+  Result<void> write_frame(const Nv12Frame& frame);
+
+  // Set by each accepted hello, cleared when the connection ends.
+  void set_phone_active(bool active) { phone_active_.store(active); }
+
+  // For the status line, without the lock.
+  bool mapped() const { return mapped_.load(); }
+  uint64_t written() const { return written_.load(); }
+
+ private:
+  friend class FrameWriterTest;  // runs a writer on plain memory, without its thread
+
+  using Opener = std::function<Result<MappedSection>()>;
+  using TickSource = std::function<uint64_t()>;
+
+  FrameWriter(Opener open, TickSource tick) : open_(std::move(open)), tick_(std::move(tick)) {}
+
+  // One pass of the "shm" thread: heartbeat when mapped, else one mapping
+  // attempt whose failure is dropped (the next pass tries again).
+  void tend_section();
+
+  const Opener open_;
+  const TickSource tick_;
+
+  std::mutex lock_;           // guards section_, geometry_ and every access to the view
+  MappedSection section_;     // null until the first successful mapping, then for good
+  SectionGeometry geometry_;  // as validated when mapped
+  std::atomic<uint64_t> written_{0};
+  std::atomic<bool> mapped_{false};
+  std::atomic<bool> phone_active_{false};  // written by connections, read by "shm"
+};
+
+}  // namespace korvex::section

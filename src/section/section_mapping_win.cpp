@@ -1,0 +1,100 @@
+#include <windows.h>
+// windows.h must come first.
+#include <sddl.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "platform/os_error.hpp"
+#include "platform/unique_handle_win.hpp"
+#include "section/frame_section.hpp"
+#include "section/section_mapping.hpp"
+
+namespace korvex::section {
+namespace {
+
+constexpr wchar_t kName[] = L"Global\\Korvex.Frames";
+
+// Authenticated Users, Local Service and Local System get full access, so a
+// media source running as a service can open what a user's receiver created.
+constexpr wchar_t kSddl[] = L"D:(A;;GA;;;AU)(A;;GA;;;LS)(A;;GA;;;SY)";
+
+class LocalMemory {
+ public:
+  LocalMemory() = default;
+  LocalMemory(const LocalMemory&) = delete;
+  LocalMemory& operator=(const LocalMemory&) = delete;
+  ~LocalMemory() { LocalFree(memory_); }
+  void** out() { return &memory_; }
+  void* get() const { return memory_; }
+
+ private:
+  void* memory_ = nullptr;
+};
+
+Error system_failure(const char* step, DWORD code) {
+  return fail(std::string(step) + ": " + platform::os_error_text(static_cast<int>(code)));
+}
+
+Result<platform::UniqueHandle> create_section() {
+  LocalMemory descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSddl, SDDL_REVISION_1,
+                                                            descriptor.out(), nullptr)) {
+    return system_failure("SDDL", GetLastError());
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.get(), FALSE};
+  HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
+                                      static_cast<DWORD>(kSectionSize), kName);
+  if (section == nullptr) {
+    return system_failure("CreateFileMappingW", GetLastError());
+  }
+  return platform::UniqueHandle(section);
+}
+
+// A section object smaller than kSectionSize fails here.
+Result<MappedSection> map_whole(platform::UniqueHandle section, DWORD access) {
+  void* view = MapViewOfFile(section.get(), access, 0, 0, kSectionSize);
+  if (view == nullptr) {
+    return system_failure("MapViewOfFile", GetLastError());
+  }
+  // The deleter unmaps; the object closes when the deleter itself goes.
+  auto object = std::make_shared<platform::UniqueHandle>(std::move(section));
+  return MappedSection(static_cast<uint8_t*>(view), [object](uint8_t* at) { UnmapViewOfFile(at); });
+}
+
+}  // namespace
+
+std::string_view frame_section_name() {
+  return "Global\\Korvex.Frames";
+}
+
+Result<MappedSection> open_or_create_frame_section() {
+  platform::UniqueHandle opened(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kName));
+  if (opened) {
+    return map_whole(std::move(opened), FILE_MAP_ALL_ACCESS);
+  }
+  const DWORD error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND) {
+    return system_failure("OpenFileMappingW", error);
+  }
+  Result<platform::UniqueHandle> created = create_section();
+  if (!created) {
+    return Error{created.error()};
+  }
+  return map_whole(std::move(created.value()), FILE_MAP_ALL_ACCESS);
+}
+
+Result<MappedSection> open_existing_frame_section() {
+  platform::UniqueHandle section(OpenFileMappingW(FILE_MAP_READ, FALSE, kName));
+  if (!section) {
+    return system_failure("OpenFileMappingW", GetLastError());
+  }
+  return map_whole(std::move(section), FILE_MAP_READ);
+}
+
+uint64_t activity_tick_now() {
+  return GetTickCount64();
+}
+
+}  // namespace korvex::section
