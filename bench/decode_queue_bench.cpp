@@ -9,9 +9,9 @@
 
 namespace {
 
-using korvex::DecodeItem;
-using korvex::DecodeQueue;
-using korvex::Frame;
+using korvex::frames::DecodeItem;
+using korvex::frames::DecodeQueue;
+using korvex::frames::Frame;
 
 void BM_QueuePushPop(benchmark::State& state) {
   DecodeQueue queue(8);

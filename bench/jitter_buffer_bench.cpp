@@ -9,7 +9,7 @@
 
 namespace {
 
-using korvex::JitterBuffer;
+using korvex::jitter::JitterBuffer;
 
 // One phone message (480 samples, 10 ms) in, one render block out.
 void BM_JitterPushPop480(benchmark::State& state) {

@@ -10,8 +10,8 @@
 
 namespace {
 
-using korvex::JitterBuffer;
 using korvex::audio::RenderState;
+using korvex::jitter::JitterBuffer;
 
 template <class Sample>
 void render_blocks(benchmark::State& state, uint32_t rate) {

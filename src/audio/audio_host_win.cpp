@@ -154,24 +154,26 @@ Result<WAVEFORMATEXTENSIBLE> wave_format(const StreamConfig& config, const WAVEF
   return format;
 }
 
-Result<ComPtr<IAudioClient>> activate_client(IMMDevice& device) {
+// A fresh audio client of the endpoint and the format its engine mixes at.
+struct ClientAndMix {
   ComPtr<IAudioClient> client;
-  const HRESULT hr = device.Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                     reinterpret_cast<void**>(client.GetAddressOf()));
+  MixFormat mix;
+};
+
+Result<ClientAndMix> activate_client(IMMDevice& device) {
+  ClientAndMix out;
+  HRESULT hr = device.Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                               reinterpret_cast<void**>(out.client.GetAddressOf()));
   if (FAILED(hr)) {
     return fail(step_error("IMMDevice::Activate", hr));
   }
-  return client;
-}
-
-Result<MixFormat> mix_format(IAudioClient& client) {
   WAVEFORMATEX* raw = nullptr;
-  const HRESULT hr = client.GetMixFormat(&raw);
-  MixFormat format(raw);
-  if (FAILED(hr) || !format) {
+  hr = out.client->GetMixFormat(&raw);
+  out.mix.reset(raw);
+  if (FAILED(hr) || !out.mix) {
     return fail(step_error("IAudioClient::GetMixFormat", hr));
   }
-  return format;
+  return out;
 }
 
 // Everything the render thread uses; it holds its own reference.
@@ -288,25 +290,22 @@ class WasapiEndpoint final : public OutputEndpoint {
   // 44.1 kHz reports no 48 kHz range and plays through the default
   // configuration and the resampler.
   Result<std::vector<ConfigRange>> supported_configs() const override {
-    auto client = activate_client(*device_.Get());
-    if (!client) {
-      return fail(client.error());
+    auto activated = activate_client(*device_.Get());
+    if (!activated) {
+      return fail(activated.error());
     }
-    auto mix = mix_format(*client.value().Get());
-    if (!mix) {
-      return fail(mix.error());
-    }
+    auto& [client, mix] = activated.value();
     std::vector<ConfigRange> ranges;
     for (const SampleFormat format : {SampleFormat::F32, SampleFormat::I16}) {
       for (const DWORD rate : kProbeRates) {
-        const StreamConfig config{format, mix.value()->nChannels, rate};
-        auto wave = wave_format(config, *mix.value());
+        const StreamConfig config{format, mix->nChannels, rate};
+        auto wave = wave_format(config, *mix);
         if (!wave) {
           return fail(wave.error());
         }
         WAVEFORMATEX* closest_raw = nullptr;
-        const HRESULT hr = client.value()->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED,
-                                                             &wave.value().Format, &closest_raw);
+        const HRESULT hr =
+            client->IsFormatSupported(AUDCLNT_SHAREMODE_SHARED, &wave.value().Format, &closest_raw);
         const MixFormat closest(closest_raw);
         if (hr == S_OK) {
           ranges.push_back(ConfigRange{format, config.channels, rate, rate});
@@ -318,39 +317,32 @@ class WasapiEndpoint final : public OutputEndpoint {
 
   // The mix format: what the engine mixes this endpoint at.
   Result<StreamConfig> default_config() const override {
-    auto client = activate_client(*device_.Get());
-    if (!client) {
-      return fail(client.error());
+    auto activated = activate_client(*device_.Get());
+    if (!activated) {
+      return fail(activated.error());
     }
-    auto mix = mix_format(*client.value().Get());
-    if (!mix) {
-      return fail(mix.error());
-    }
-    auto format = sample_format_of(*mix.value());
+    auto& [client, mix] = activated.value();
+    auto format = sample_format_of(*mix);
     if (!format) {
       return fail(format.error());
     }
-    return StreamConfig{format.value(), mix.value()->nChannels,
-                        static_cast<uint32_t>(mix.value()->nSamplesPerSec)};
+    return StreamConfig{format.value(), mix->nChannels, static_cast<uint32_t>(mix->nSamplesPerSec)};
   }
 
   Result<std::unique_ptr<OutputStream>> build_stream(const StreamConfig& config,
                                                      DataCallback on_data,
                                                      ErrorCallback on_error) override {
-    auto client = activate_client(*device_.Get());
-    if (!client) {
-      return fail(client.error());
+    auto activated = activate_client(*device_.Get());
+    if (!activated) {
+      return fail(activated.error());
     }
-    auto mix = mix_format(*client.value().Get());
-    if (!mix) {
-      return fail(mix.error());
-    }
-    auto wave = wave_format(config, *mix.value());
+    auto& [client, mix] = activated.value();
+    auto wave = wave_format(config, *mix);
     if (!wave) {
       return fail(wave.error());
     }
     auto render = std::make_shared<Render>();
-    render->client = std::move(client.value());
+    render->client = std::move(client);
     // The default buffer duration: the engine's own period.
     HRESULT hr = render->client->Initialize(
         AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST,
