@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "common/result.hpp"
 
@@ -30,7 +31,13 @@ class Socket {
   Socket() = default;
   explicit Socket(NativeSocket handle) : handle_(handle) {}
   Socket(Socket&& other) noexcept : handle_(other.handle_) { other.handle_ = kNoSocket; }
-  Socket& operator=(Socket&& other) noexcept;
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, kNoSocket);
+    }
+    return *this;
+  }
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
   ~Socket() { close(); }

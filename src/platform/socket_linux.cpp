@@ -65,15 +65,6 @@ Result<Socket> listen_ipv4(uint16_t port) {
 
 }  // namespace
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kNoSocket;
-  }
-  return *this;
-}
-
 void Socket::close() {
   if (handle_ != kNoSocket) {
     // Not retried on EINTR: on Linux the descriptor is gone either way.

@@ -71,15 +71,6 @@ Result<Socket> listen_ipv4(uint16_t port) {
 
 }  // namespace
 
-Socket& Socket::operator=(Socket&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = kNoSocket;
-  }
-  return *this;
-}
-
 void Socket::close() {
   if (handle_ != kNoSocket) {
     ::closesocket(static_cast<SOCKET>(handle_));
