@@ -1,0 +1,75 @@
+#pragma once
+
+// The camera's picture: the newest frame of the frame section, fitted into
+// the size a camera application asked for, or a placeholder while no phone is
+// streaming. Shared by the Windows media source and the Linux camera, so both
+// cameras show the same picture.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "common/result.hpp"
+#include "section/frame_section.hpp"
+#include "section/section_mapping.hpp"
+
+namespace korvex::picture {
+
+enum class PixelFormat {
+  nv12,  // luma rows, then interleaved Cb/Cr rows at data + pitch * height
+  yuy2,  // packed Y0 Cb Y1 Cr, two bytes a pixel
+};
+
+// Caller memory for one picture; `pitch` bytes from one row to the next (for
+// NV12 in both planes). Width and height are even.
+struct PictureBuffer {
+  PixelFormat format = PixelFormat::nv12;
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint8_t* data = nullptr;
+  uint32_t pitch = 0;
+};
+
+// Bytes a tightly packed picture of this format and size takes.
+uint64_t packed_size(PixelFormat format, uint32_t width, uint32_t height);
+
+// Frames older than this (by the section's activity_tick) give way to the
+// placeholder.
+inline constexpr uint64_t kPlaceholderAfterMs = 2000;
+
+class CameraPicture {
+ public:
+  using Opener = std::function<Result<section::MappedSection>()>;
+  using TickSource = std::function<uint64_t()>;
+
+  // `open` maps the section read-only (tried again on later renders while it
+  // fails or its header is not valid yet); `tick` is the section's clock.
+  CameraPicture(Opener open, TickSource tick);
+
+  // The system's section, opened as the camera opens it, and its clock.
+  static CameraPicture for_system();
+
+  enum class Shown { frame, placeholder };
+
+  // Writes the current picture into `out`: the newest frame, copied when its
+  // size matches and otherwise scaled to fit with black bars; the placeholder
+  // when there is no usable section, no frame yet, or the newest activity is
+  // older than kPlaceholderAfterMs.
+  Shown render(const PictureBuffer& out);
+
+  // The number of the frame the last render showed; 0 before any.
+  uint64_t last_frame_number() const { return last_frame_; }
+
+ private:
+  // Maps the section and validates its header once; the geometry then stays.
+  bool attach();
+
+  Opener open_;
+  TickSource tick_;
+  section::MappedSection section_;
+  section::SectionGeometry geometry_;
+  section::SlotFrame frame_;  // reused, so copies do not allocate
+  uint64_t last_frame_ = 0;
+};
+
+}  // namespace korvex::picture
