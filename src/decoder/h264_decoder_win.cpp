@@ -18,6 +18,7 @@
 #include "decoder/h264_decoder.hpp"
 #include "decoder/media_foundation_win.hpp"
 #include "decoder/sps_picture.hpp"
+#include "platform/com_adopt_win.hpp"
 #include "platform/system_text_win.hpp"
 
 // MinGW's headers declare ICodecAPI without its IID for __uuidof.
@@ -230,12 +231,10 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frame
     MFT_OUTPUT_DATA_BUFFER output{0, sample.Get(), 0, nullptr};
     DWORD status = 0;
     const HRESULT hr = transform_->ProcessOutput(0, 1, &output, &status);
-    if (output.pEvents != nullptr) {
-      output.pEvents->Release();
-    }
+    platform::adopt(output.pEvents);  // events are not used; the reference is ours
     ComPtr<IMFSample> produced = sample;
     if (provides_samples_ && output.pSample != nullptr) {
-      produced.Attach(output.pSample);  // the transform's sample is ours to release
+      produced = platform::adopt(output.pSample);  // the transform's sample is ours to release
     }
     if (hr == MF_E_TRANSFORM_NEED_MORE_INPUT) {
       return {};
