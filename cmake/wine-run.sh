@@ -6,7 +6,8 @@ prefix=$(realpath -m "$1")
 shift
 export WINEPREFIX=$prefix
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder would turn Start-menu shortcuts into menu entries of the host user.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir -p "$WINEPREFIX"
 # A wineserver started by wine itself would inherit our output pipes and keep
 # ctest waiting after the test ends; start it detached first.

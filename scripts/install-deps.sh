@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   # Windows cross toolchain (posix threads) and Wine to run its tests
   g++-mingw-w64-x86-64-posix wine wine64
+  # the Windows installer (makensis)
+  nsis
   # the H.264 decoder transform under Wine: winegstreamer parses with
   # h264parse (plugins-bad), converts with plugins-base and decodes with libav
   gstreamer1.0-libav gstreamer1.0-plugins-base gstreamer1.0-plugins-bad

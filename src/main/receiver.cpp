@@ -135,8 +135,13 @@ void run_receiver(const Settings& settings) {
 
   if (settings.no_vcam) {
     sources.vcam_status = "disabled";
+  } else if (auto camera = vcam::register_virtual_camera(); camera) {
+    vcam::keep_virtual_camera(std::move(camera.value()));
+    platform::write_stdout(fmt::format("-> virtual camera \"{}\" registered (source {})\n",
+                                       vcam::kCameraName, vcam::kSourceId));
+    sources.vcam_status = "registered";
   } else {
-    platform::write_stderr("virtual camera: this build cannot register a virtual camera yet\n");
+    platform::write_stderr(fmt::format("virtual camera: {}\n", camera.error()));
     sources.vcam_status = "unavailable";
   }
 

@@ -1,8 +1,24 @@
 #include "picture/camera_picture.hpp"
 
-#include <cstring>
+#include <utility>
+
+#include "picture/placeholder.hpp"
+#include "picture/yuy2.hpp"
 
 namespace korvex::picture {
+namespace {
+
+constexpr uint64_t kReopenAfterMs = 500;
+// A writer publishing 30 frames a second rarely catches a reader twice in a row.
+constexpr int kCopyAttempts = 4;
+
+bool usable(const PictureBuffer& out) {
+  const uint64_t row = out.format == PixelFormat::nv12 ? out.width : uint64_t{out.width} * 2;
+  return out.data != nullptr && out.width != 0 && out.height != 0 && out.width % 2 == 0 &&
+         out.height % 2 == 0 && out.pitch >= row;
+}
+
+}  // namespace
 
 uint64_t packed_size(PixelFormat format, uint32_t width, uint32_t height) {
   const uint64_t pixels = uint64_t{width} * height;
@@ -13,32 +29,95 @@ CameraPicture::CameraPicture(Opener open, TickSource tick)
     : open_(std::move(open)), tick_(std::move(tick)) {}
 
 CameraPicture CameraPicture::for_system() {
-  return CameraPicture(section::open_existing_frame_section, section::activity_tick_now);
+  return CameraPicture(section::open_frame_section_for_camera, section::activity_tick_now);
 }
 
-bool CameraPicture::attach() {
-  return false;
+bool CameraPicture::attach(uint64_t now) {
+  if (!section_) {
+    if (opened_once_ && now - last_open_attempt_ < kReopenAfterMs) {
+      return false;
+    }
+    opened_once_ = true;
+    last_open_attempt_ = now;
+    Result<section::MappedSection> opened = open_();
+    if (!opened) {
+      return false;
+    }
+    section_ = std::move(opened.value());
+  }
+  if (!geometry_valid_) {
+    // All zero until the receiver first maps it; then valid for good.
+    Result<section::SectionGeometry> geometry =
+        section::validate_header(section::read_header(section_.get()));
+    if (!geometry) {
+      return false;
+    }
+    geometry_ = geometry.value();
+    geometry_valid_ = true;
+    frame_.data.reserve(geometry_.slot_size);
+    next_.data.reserve(geometry_.slot_size);
+  }
+  return true;
+}
+
+const section::SlotFrame* CameraPicture::newest_frame(uint64_t now) {
+  if (!attach(now)) {
+    return nullptr;
+  }
+  const section::SectionHeader header = section::read_header(section_.get());
+  if (header.frame_counter == 0 || header.activity_tick == 0) {
+    return nullptr;
+  }
+  // A tick ahead of ours counts as fresh: both clocks count from the same boot.
+  if (now > header.activity_tick && now - header.activity_tick > kPlaceholderAfterMs) {
+    return nullptr;
+  }
+  if (header.frame_counter == last_frame_) {
+    return &frame_;  // our copy outlives its slot
+  }
+  for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
+    const section::SlotCopy copied = section::copy_newest(section_.get(), geometry_, next_);
+    if (copied == section::SlotCopy::complete) {
+      std::swap(frame_, next_);
+      last_frame_ = frame_.number;
+      return &frame_;
+    }
+    if (copied != section::SlotCopy::torn) {
+      break;
+    }
+  }
+  return last_frame_ != 0 ? &frame_ : nullptr;
+}
+
+void CameraPicture::draw(const section::SlotFrame* frame, const Nv12View& target) {
+  if (frame == nullptr) {
+    draw_placeholder(target);
+    return;
+  }
+  const uint8_t* y = frame->data.data();
+  const ConstNv12View source{y, y + uint64_t{frame->width} * frame->height, frame->width,
+                             frame->height, frame->width};
+  fitter_.fit(source, target);
 }
 
 CameraPicture::Shown CameraPicture::render(const PictureBuffer& out) {
-  // First cut: a flat grey picture until the section is read.
-  for (uint32_t row = 0; row < out.height; ++row) {
-    uint8_t* line = out.data + uint64_t{row} * out.pitch;
-    if (out.format == PixelFormat::nv12) {
-      std::memset(line, 0x30, out.width);
-    } else {
-      for (uint32_t x = 0; x < out.width; ++x) {
-        line[2 * x] = 0x30;
-        line[2 * x + 1] = 0x80;
-      }
-    }
+  const section::SlotFrame* frame = newest_frame(tick_());
+  const Shown shown = frame != nullptr ? Shown::frame : Shown::placeholder;
+  if (!usable(out)) {
+    return shown;
   }
   if (out.format == PixelFormat::nv12) {
-    for (uint32_t row = 0; row < out.height / 2; ++row) {
-      std::memset(out.data + uint64_t{out.pitch} * (out.height + row), 0x80, out.width);
-    }
+    draw(frame, Nv12View{out.data, out.data + uint64_t{out.pitch} * out.height, out.width,
+                         out.height, out.pitch});
+    return shown;
   }
-  return Shown::placeholder;
+  canvas_.resize(packed_size(PixelFormat::nv12, out.width, out.height));
+  const Nv12View canvas{canvas_.data(), canvas_.data() + uint64_t{out.width} * out.height,
+                        out.width, out.height, out.width};
+  draw(frame, canvas);
+  nv12_to_yuy2(ConstNv12View{canvas.y, canvas.uv, canvas.width, canvas.height, canvas.pitch},
+               out.data, out.pitch);
+  return shown;
 }
 
 }  // namespace korvex::picture

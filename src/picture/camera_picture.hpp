@@ -7,9 +7,10 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
+#include <vector>
 
 #include "common/result.hpp"
+#include "picture/fit.hpp"
 #include "section/frame_section.hpp"
 #include "section/section_mapping.hpp"
 
@@ -42,8 +43,9 @@ class CameraPicture {
   using Opener = std::function<Result<section::MappedSection>()>;
   using TickSource = std::function<uint64_t()>;
 
-  // `open` maps the section read-only (tried again on later renders while it
-  // fails or its header is not valid yet); `tick` is the section's clock.
+  // `open` maps the section read-only (tried again every 500 ms while it
+  // fails; a header not valid yet is checked again on every render); `tick`
+  // is the section's clock.
   CameraPicture(Opener open, TickSource tick);
 
   // The system's section, opened as the camera opens it, and its clock.
@@ -54,7 +56,10 @@ class CameraPicture {
   // Writes the current picture into `out`: the newest frame, copied when its
   // size matches and otherwise scaled to fit with black bars; the placeholder
   // when there is no usable section, no frame yet, or the newest activity is
-  // older than kPlaceholderAfterMs.
+  // older than kPlaceholderAfterMs. A newest frame that cannot be copied
+  // whole (the writer kept rewriting it, or its slot is damaged) leaves the
+  // previous frame on show. `out` must have an even, non-zero size and a
+  // pitch that holds a row.
   Shown render(const PictureBuffer& out);
 
   // The number of the frame the last render showed; 0 before any.
@@ -62,14 +67,24 @@ class CameraPicture {
 
  private:
   // Maps the section and validates its header once; the geometry then stays.
-  bool attach();
+  bool attach(uint64_t now);
+  // The frame to show, or null for the placeholder.
+  const section::SlotFrame* newest_frame(uint64_t now);
+  void draw(const section::SlotFrame* frame, const Nv12View& target);
 
   Opener open_;
   TickSource tick_;
   section::MappedSection section_;
   section::SectionGeometry geometry_;
-  section::SlotFrame frame_;  // reused, so copies do not allocate
+  bool geometry_valid_ = false;
+  bool opened_once_ = false;
+  uint64_t last_open_attempt_ = 0;
+  // The frame on show and the next one's copy; reused, so copies do not allocate.
+  section::SlotFrame frame_;
+  section::SlotFrame next_;
   uint64_t last_frame_ = 0;
+  Fitter fitter_;
+  std::vector<uint8_t> canvas_;  // NV12 at the output size, for YUY2 output
 };
 
 }  // namespace korvex::picture

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 
 #include "protocol/wire_parser.hpp"
@@ -80,35 +81,68 @@ void decode(uint8_t type, uint8_t flags, const uint8_t* payload, size_t length,
 
 }  // namespace
 
-std::vector<Message> Parser::feed(std::span<const uint8_t> bytes) {
-  buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+std::span<uint8_t> Parser::receive_space(size_t size) {
+  const size_t waiting = end_ - begin_;
+  if (capacity_ - end_ < size) {
+    if (capacity_ - waiting >= size) {
+      // Room enough once the parsed bytes are gone: move the rest down, at
+      // most one incomplete message.
+      std::memmove(storage_.get(), storage_.get() + begin_, waiting);
+    } else {
+      // Grown by half at least, so a large message arriving in small receives
+      // is not copied again for each of them.
+      const size_t capacity = std::max(waiting + size, capacity_ + capacity_ / 2);
+      std::unique_ptr<uint8_t[]> grown(
+          new uint8_t[capacity]);  // no zeroing: bytes are received into it
+      if (waiting > 0) {
+        std::memcpy(grown.get(), storage_.get() + begin_, waiting);
+      }
+      storage_ = std::move(grown);
+      capacity_ = capacity;
+    }
+    begin_ = 0;
+    end_ = waiting;
+  }
+  return {storage_.get() + end_, capacity_ - end_};
+}
 
+std::vector<Message> Parser::commit(size_t received) {
+  end_ += received;
   std::vector<Message> out;
-  const uint8_t* data = buffer_.data();
-  const size_t size = buffer_.size();
-  size_t p = 0;
-  while (size - p >= kHeaderSize) {
+  const uint8_t* data = storage_.get();
+  size_t p = begin_;
+  while (end_ - p >= kHeaderSize) {
     // Resynchronise: skip to the next offset where a whole header could hold the magic.
-    p = find_magic(data, p, size - kHeaderSize + 1);
-    if (p + kHeaderSize > size) {
+    p = find_magic(data, p, end_ - kHeaderSize + 1);
+    if (p + kHeaderSize > end_) {
       break;
     }
     const uint32_t length = read_u32(data + p + 8);
     if (length > kMaxPayload) {
       // Nothing after a corrupt length can be trusted; the next message is found
       // by its magic in the bytes still to come.
-      buffer_.clear();
+      begin_ = end_ = 0;
       return out;
     }
-    if (size - p - kHeaderSize < length) {
+    if (end_ - p - kHeaderSize < length) {
       break;  // incomplete: waits for more bytes
     }
     decode(data[p + 4], data[p + 5], data + p + kHeaderSize, length, out);
     p += kHeaderSize + length;
   }
-  // Keep only what is still to be parsed, moved once per batch.
-  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(p));
+  begin_ = p;
+  if (begin_ == end_) {
+    begin_ = end_ = 0;  // nothing waits: the next receive starts at the front
+  }
   return out;
+}
+
+std::vector<Message> Parser::feed(std::span<const uint8_t> bytes) {
+  const std::span<uint8_t> space = receive_space(bytes.size());
+  if (!bytes.empty()) {
+    std::memcpy(space.data(), bytes.data(), bytes.size());
+  }
+  return commit(bytes.size());
 }
 
 }  // namespace korvex::protocol

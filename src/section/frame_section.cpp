@@ -151,10 +151,15 @@ SlotCopy copy_slot(const uint8_t* section, const SectionGeometry& geometry, uint
   const uint64_t timestamp = field<uint64_t>(at + kTimestamp).load(std::memory_order_acquire);
   const uint32_t width = field<uint32_t>(at + kWidth).load(std::memory_order_acquire);
   const uint32_t height = field<uint32_t>(at + kHeight).load(std::memory_order_acquire);
+  const uint32_t format = field<uint32_t>(at + kFormat).load(std::memory_order_acquire);
+  const uint32_t stride = field<uint32_t>(at + kStride).load(std::memory_order_acquire);
   const uint32_t data_size = field<uint32_t>(at + kDataSize).load(std::memory_order_acquire);
-  // Never trust the slot header to stay inside the slot.
-  const bool fits =
-      data_size <= geometry.slot_size && data_size == uint64_t{width} * height * 3 / 2;
+  // Never trust the slot header to stay inside the slot, nor to describe a
+  // picture other than the packed NV12 one the writer publishes.
+  const uint64_t packed = uint64_t{width} * height * 3 / 2;
+  const bool fits = format == kFormatNv12 && stride == width && width != 0 && height != 0 &&
+                    width % 2 == 0 && height % 2 == 0 && packed <= geometry.slot_size &&
+                    data_size == packed;
   if (fits) {
     out.data.resize(data_size);
     load_bytes(out.data.data(), at + kSlotHeaderSize, data_size);

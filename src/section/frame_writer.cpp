@@ -5,13 +5,15 @@
 
 #include <fmt/format.h>
 
+#include "platform/console.hpp"
 #include "platform/thread.hpp"
 
 namespace korvex::section {
 
 Result<std::shared_ptr<FrameWriter>> FrameWriter::start() {
-  std::shared_ptr<FrameWriter> writer(
-      new FrameWriter(open_or_create_frame_section, activity_tick_now));
+  std::shared_ptr<FrameWriter> writer(new FrameWriter(
+      open_or_create_frame_section, activity_tick_now,
+      [](std::string_view line) { platform::write_stderr(std::string(line) + "\n"); }));
   Result<void> spawned = platform::spawn_thread("shm", [writer] {
     for (;;) {
       std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -49,8 +51,14 @@ void FrameWriter::tend_section() {
     }
     return;
   }
-  Result<MappedSection> opened = open_();
+  bool creation_denied = false;
+  Result<MappedSection> opened = open_(&creation_denied);
   if (!opened) {
+    if (creation_denied && !warned_) {
+      warned_ = true;
+      warn_(fmt::format("frame section: not allowed to create {} ({}); {}", frame_section_name(),
+                        opened.error(), creation_denied_hint()));
+    }
     return;
   }
   Result<SectionGeometry> geometry = adopt_section(opened->get());

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "common/nv12_frame.hpp"
 #include "common/result.hpp"
@@ -21,7 +22,9 @@ class FrameWriter {
  public:
   // Creates the writer and starts its "shm" thread, which maps the section
   // (first attempt after 500 ms, then every 500 ms until it succeeds) and then
-  // beats the heartbeat. Fails only when the thread cannot be created.
+  // beats the heartbeat. Failed attempts are silent but for one line on
+  // standard error the first time the section cannot be created for lack of
+  // rights. Fails only when the thread cannot be created.
   static Result<std::shared_ptr<FrameWriter>> start();
 
   // Publishes one picture as the section's next frame. Every check comes
@@ -38,10 +41,12 @@ class FrameWriter {
  private:
   friend class FrameWriterTest;  // runs a writer on plain memory, without its thread
 
-  using Opener = std::function<Result<MappedSection>()>;
+  using Opener = std::function<Result<MappedSection>(bool* creation_denied)>;
   using TickSource = std::function<uint64_t()>;
+  using Printer = std::function<void(std::string_view line)>;
 
-  FrameWriter(Opener open, TickSource tick) : open_(std::move(open)), tick_(std::move(tick)) {}
+  FrameWriter(Opener open, TickSource tick, Printer warn)
+      : open_(std::move(open)), tick_(std::move(tick)), warn_(std::move(warn)) {}
 
   // One pass of the "shm" thread: heartbeat when mapped, else one mapping
   // attempt whose failure is dropped (the next pass tries again).
@@ -49,6 +54,8 @@ class FrameWriter {
 
   const Opener open_;
   const TickSource tick_;
+  const Printer warn_;
+  bool warned_ = false;  // used by "shm" only
 
   std::mutex lock_;           // guards section_, geometry_ and every access to the view
   MappedSection section_;     // null until the first successful mapping, then for good

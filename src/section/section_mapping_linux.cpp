@@ -48,13 +48,17 @@ std::string_view frame_section_name() {
   return kName;
 }
 
-Result<MappedSection> open_or_create_frame_section() {
+namespace {
+
+// Opens the object for `access` (O_RDONLY or O_RDWR), or creates and sizes
+// it when none exists, and maps it with `protection`.
+Result<MappedSection> open_or_create(int access, int protection, bool* creation_denied) {
   // Two rounds: another process may create the object between our failed
   // open and our exclusive create.
   for (int round = 0;; ++round) {
-    platform::UniqueFd existing(shm_open(kName, O_RDWR | O_CLOEXEC, 0));
+    platform::UniqueFd existing(shm_open(kName, access | O_CLOEXEC, 0));
     if (existing) {
-      return map_whole(existing, PROT_READ | PROT_WRITE);
+      return map_whole(existing, protection);
     }
     if (errno != ENOENT) {
       return system_failure("shm_open");
@@ -65,6 +69,9 @@ Result<MappedSection> open_or_create_frame_section() {
       if (errno == EEXIST && round == 0) {
         continue;
       }
+      if (creation_denied != nullptr && errno == EACCES) {
+        *creation_denied = true;
+      }
       return system_failure("shm_open");
     }
     if (ftruncate(created.get(), static_cast<off_t>(kSectionSize)) != 0) {
@@ -72,8 +79,22 @@ Result<MappedSection> open_or_create_frame_section() {
       shm_unlink(kName);  // an unsized object would block every later attempt
       return error;
     }
-    return map_whole(created, PROT_READ | PROT_WRITE);
+    return map_whole(created, protection);
   }
+}
+
+}  // namespace
+
+Result<MappedSection> open_or_create_frame_section(bool* creation_denied) {
+  return open_or_create(O_RDWR, PROT_READ | PROT_WRITE, creation_denied);
+}
+
+std::string_view creation_denied_hint() {
+  return "check that this user may write to /dev/shm";
+}
+
+Result<MappedSection> open_frame_section_for_camera() {
+  return open_or_create(O_RDONLY, PROT_READ, nullptr);
 }
 
 Result<MappedSection> open_existing_frame_section() {

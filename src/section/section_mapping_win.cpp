@@ -37,7 +37,7 @@ Error system_failure(const char* step, DWORD code) {
   return fail(std::string(step) + ": " + platform::os_error_text(static_cast<int>(code)));
 }
 
-Result<platform::UniqueHandle> create_section() {
+Result<platform::UniqueHandle> create_section(bool* creation_denied) {
   LocalMemory descriptor;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kSddl, SDDL_REVISION_1,
                                                             descriptor.out(), nullptr)) {
@@ -47,7 +47,13 @@ Result<platform::UniqueHandle> create_section() {
   HANDLE section = CreateFileMappingW(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0,
                                       static_cast<DWORD>(kSectionSize), kName);
   if (section == nullptr) {
-    return system_failure("CreateFileMappingW", GetLastError());
+    const DWORD error = GetLastError();
+    // Creating a Global\ object takes SeCreateGlobalPrivilege, which a
+    // standard user's process lacks.
+    if (creation_denied != nullptr && error == ERROR_ACCESS_DENIED) {
+      *creation_denied = true;
+    }
+    return system_failure("CreateFileMappingW", error);
   }
   return platform::UniqueHandle(section);
 }
@@ -63,26 +69,41 @@ Result<MappedSection> map_whole(platform::UniqueHandle section, DWORD access) {
   return MappedSection(static_cast<uint8_t*>(view), [object](uint8_t* at) { UnmapViewOfFile(at); });
 }
 
+// Opens the object for `access`, or creates it when none exists, and maps
+// it with the same access.
+Result<MappedSection> open_or_create(DWORD access, bool* creation_denied) {
+  platform::UniqueHandle opened(OpenFileMappingW(access, FALSE, kName));
+  if (opened) {
+    return map_whole(std::move(opened), access);
+  }
+  const DWORD error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND) {
+    return system_failure("OpenFileMappingW", error);
+  }
+  Result<platform::UniqueHandle> created = create_section(creation_denied);
+  if (!created) {
+    return Error{created.error()};
+  }
+  return map_whole(std::move(created.value()), access);
+}
+
 }  // namespace
 
 std::string_view frame_section_name() {
   return "Global\\Korvex.Frames";
 }
 
-Result<MappedSection> open_or_create_frame_section() {
-  platform::UniqueHandle opened(OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kName));
-  if (opened) {
-    return map_whole(std::move(opened), FILE_MAP_ALL_ACCESS);
-  }
-  const DWORD error = GetLastError();
-  if (error != ERROR_FILE_NOT_FOUND) {
-    return system_failure("OpenFileMappingW", error);
-  }
-  Result<platform::UniqueHandle> created = create_section();
-  if (!created) {
-    return Error{created.error()};
-  }
-  return map_whole(std::move(created.value()), FILE_MAP_ALL_ACCESS);
+Result<MappedSection> open_or_create_frame_section(bool* creation_denied) {
+  return open_or_create(FILE_MAP_ALL_ACCESS, creation_denied);
+}
+
+std::string_view creation_denied_hint() {
+  return "the Korvex camera creates it: install korvex-setup.exe, or run the receiver as "
+         "administrator";
+}
+
+Result<MappedSection> open_frame_section_for_camera() {
+  return open_or_create(FILE_MAP_READ, nullptr);
 }
 
 Result<MappedSection> open_existing_frame_section() {

@@ -85,7 +85,6 @@ class MessageHandler {
 // Receives and handles messages until a receive fails or times out, the
 // phone closes its side or says Bye; closes `reader` before returning.
 void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
-  std::vector<uint8_t> chunk(kReceiveChunk);
   protocol::Parser parser;
   MessageHandler handler(context, id);
   counters::Counters& counters = *context.link->counters();
@@ -93,14 +92,14 @@ void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
   for (;;) {
     // A failure here is the 10-second time-out, a reset, or the shutdown by
     // a newer connection; all of them end the connection the same way.
-    const auto received = reader.receive(chunk);
+    const auto received = reader.receive(parser.receive_space(kReceiveChunk).first(kReceiveChunk));
     if (!received || received.value() == 0) {
       break;
     }
     const size_t n = received.value();
     counters.bytes_received.fetch_add(n, std::memory_order_relaxed);
     bool bye = false;
-    for (protocol::Message& message : parser.feed(std::span(chunk.data(), n))) {
+    for (protocol::Message& message : parser.commit(n)) {
       if (!handler.handle(message)) {
         bye = true;
         break;

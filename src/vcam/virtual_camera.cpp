@@ -1,8 +1,24 @@
 #include "vcam/virtual_camera.hpp"
 
-namespace korvex::vcam {
+#include "vcam/camera_slot.hpp"
 
-// This build registers no virtual camera, so there is nothing to remove.
-void shutdown_virtual_camera() {}
+namespace korvex::vcam {
+namespace {
+
+CameraSlot& process_slot() {
+  static CameraSlot slot;
+  return slot;
+}
+
+}  // namespace
+
+void keep_virtual_camera(std::unique_ptr<Camera> camera) {
+  process_slot().keep(std::move(camera));
+}
+
+void shutdown_virtual_camera() {
+  enter_camera_apartment();
+  process_slot().shutdown();
+}
 
 }  // namespace korvex::vcam

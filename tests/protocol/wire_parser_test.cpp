@@ -145,6 +145,32 @@ TEST(Parser, AnySplitPointGivesTheSameMessages) {
   }
 }
 
+// The connection receives into the parser's own buffer in chunks that cut
+// messages anywhere, while large and small messages alternate and leftovers
+// move down or the buffer grows.
+TEST(Parser, ReceivingIntoItsBufferGivesWhatFeedingGives) {
+  Bytes stream;
+  for (uint64_t i = 0; i < 40; ++i) {
+    stream = stream + message(MessageType::video, 0, le64(i) + counting(i % 3 ? 50 : 300000)) +
+             ping(i);
+  }
+  const auto whole = Parser().feed(stream);
+  ASSERT_EQ(whole.size(), 80u);
+  for (const size_t chunk : {size_t{1000}, size_t{65536}, size_t{262144}}) {
+    Parser parser;
+    std::vector<Message> out;
+    for (size_t at = 0; at < stream.size(); at += chunk) {
+      const size_t n = std::min(chunk, stream.size() - at);
+      const std::span<uint8_t> space = parser.receive_space(chunk);
+      ASSERT_GE(space.size(), chunk);
+      std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, space.begin());
+      auto got = parser.commit(n);
+      out.insert(out.end(), got.begin(), got.end());
+    }
+    EXPECT_EQ(out, whole) << "chunks of " << chunk;
+  }
+}
+
 TEST(Parser, AcceptsTheLargestPayloadAndClearsEverythingOnALargerOne) {
   Parser parser;
   const auto frame = only<msg::Video>(

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "section/frame_writer.hpp"
@@ -12,19 +13,24 @@ namespace korvex::section {
 class FrameWriterTest : public testing::Test {
  protected:
   std::shared_ptr<FrameWriter> make_writer() {
-    auto opener = [this]() -> Result<MappedSection> {
+    auto opener = [this](bool* creation_denied) -> Result<MappedSection> {
       ++open_attempts;
       if (!openable) {
-        return fail("OpenFileMappingW: Access is denied. (os error 5)");
+        *creation_denied = denied;
+        return fail("CreateFileMappingW: Access is denied. (os error 5)");
       }
       return MappedSection(memory.data(), [](uint8_t*) {});
     };
-    return std::shared_ptr<FrameWriter>(new FrameWriter(opener, [this] { return now; }));
+    return std::shared_ptr<FrameWriter>(new FrameWriter(
+        opener, [this] { return now; },
+        [this](std::string_view line) { warnings.emplace_back(line); }));
   }
   static void pass(FrameWriter& writer) { writer.tend_section(); }
 
   SectionMemory memory;
   bool openable = true;
+  bool denied = false;
+  std::vector<std::string> warnings;
   int open_attempts = 0;
   uint64_t now = 1000;
 };
@@ -52,6 +58,23 @@ TEST_F(FrameWriterTest, RefusesFramesUntilMapped) {
 
   pass(*writer);  // mapped for good: no further attempts
   EXPECT_EQ(open_attempts, 2);
+}
+
+TEST_F(FrameWriterTest, SaysOnceThatTheSectionMayNotBeCreated) {
+  auto writer = make_writer();
+  openable = false;
+  pass(*writer);  // an ordinary failure: nothing said
+  EXPECT_TRUE(warnings.empty());
+  denied = true;
+  pass(*writer);
+  pass(*writer);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("not allowed to create"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find("Access is denied"), std::string::npos) << warnings[0];
+  openable = true;  // the camera created it in the meantime
+  pass(*writer);
+  EXPECT_TRUE(writer->mapped());
+  EXPECT_EQ(warnings.size(), 1u);
 }
 
 TEST_F(FrameWriterTest, RefusedFramesLeaveTheSectionUntouched) {

@@ -1,0 +1,33 @@
+#pragma once
+
+// The system side of the virtual camera, behind the few calls the receiver
+// makes: Media Foundation's virtual camera on Windows
+// (virtual_camera_win.cpp); none yet on Linux (virtual_camera_linux.cpp).
+
+#include <memory>
+
+#include "common/result.hpp"
+
+namespace korvex::vcam {
+
+// A created camera. Destroying it releases the system's object; only
+// shutdown() removes the camera from the system first.
+class Camera {
+ public:
+  virtual ~Camera() = default;
+  // Makes the camera visible to applications; the error is the whole text.
+  virtual Result<void> start() = 0;
+  // Removes the camera; a failure is of no use to a process about to end.
+  virtual void shutdown() = 0;
+};
+
+// Starts a created camera. One that fails to start is released at once, so a
+// failed registration holds nothing.
+Result<std::unique_ptr<Camera>> start_camera(std::unique_ptr<Camera> camera);
+
+// Readies the calling thread for the camera's system calls: COM's
+// multithreaded apartment on Windows, nothing on Linux. The console event
+// handler runs on a thread of its own, so every caller does this first.
+void enter_camera_apartment();
+
+}  // namespace korvex::vcam

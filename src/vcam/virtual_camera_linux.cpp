@@ -1,0 +1,11 @@
+#include "vcam/virtual_camera.hpp"
+
+namespace korvex::vcam {
+
+Result<std::unique_ptr<Camera>> register_virtual_camera() {
+  return fail("this build has no virtual camera yet");
+}
+
+void enter_camera_apartment() {}
+
+}  // namespace korvex::vcam

@@ -1,0 +1,87 @@
+// The camera over Media Foundation's virtual camera (Windows 11). The
+// function that creates it is looked up at run time, so the receiver still
+// starts, with audio, on Windows 10.
+
+#include <windows.h>
+// windows.h must come first.
+#include <objbase.h>
+#include <wrl/client.h>
+
+#include <string>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "decoder/media_foundation_win.hpp"
+#include "platform/system_text_win.hpp"
+#include "vcam/mf_virtual_camera_win.hpp"
+#include "vcam/virtual_camera.hpp"
+
+namespace korvex::vcam {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+class MfVirtualCamera final : public Camera {
+ public:
+  explicit MfVirtualCamera(ComPtr<IMFVirtualCamera> camera) : camera_(std::move(camera)) {}
+
+  Result<void> start() override {
+    const HRESULT hr = camera_->Start(nullptr);
+    if (FAILED(hr)) {
+      return fail(fmt::format("IMFVirtualCamera::Start: {} (is KorvexSource.dll registered?)",
+                              platform::hresult_text(hr)));
+    }
+    return {};
+  }
+
+  void shutdown() override { (void)camera_->Shutdown(); }
+
+ private:
+  ComPtr<IMFVirtualCamera> camera_;
+};
+
+// Null when the system has no virtual cameras. The library is never freed:
+// the camera's code runs from it until the process ends.
+MFCreateVirtualCameraFunction find_create_virtual_camera() {
+  const HMODULE library = LoadLibraryW(L"mfsensorgroup.dll");
+  if (library == nullptr) {
+    return nullptr;
+  }
+  // Through void (*)(), which converts to any function pointer without a warning.
+  return reinterpret_cast<MFCreateVirtualCameraFunction>(
+      reinterpret_cast<void (*)()>(GetProcAddress(library, "MFCreateVirtualCamera")));
+}
+
+}  // namespace
+
+void enter_camera_apartment() {
+  (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+}
+
+Result<std::unique_ptr<Camera>> register_virtual_camera() {
+  if (auto started = decoder::ensure_media_foundation(); !started) {
+    return fail(started.error());
+  }
+  enter_camera_apartment();
+  const MFCreateVirtualCameraFunction create = find_create_virtual_camera();
+  if (create == nullptr) {
+    return fail("Windows 11 (build 22000+) is required for the Korvex camera; audio still works");
+  }
+
+  const std::wstring name = platform::utf8_to_utf16(kCameraName);
+  const std::wstring source = platform::utf8_to_utf16(kSourceId);
+  ComPtr<IMFVirtualCamera> camera;
+  const HRESULT hr = create(MFVirtualCameraType_SoftwareCameraSource,
+                            MFVirtualCameraLifetime_Session, MFVirtualCameraAccess_CurrentUser,
+                            name.c_str(), source.c_str(), nullptr, 0, camera.GetAddressOf());
+  if (FAILED(hr)) {
+    return fail("MFCreateVirtualCamera: " + platform::hresult_text(hr));
+  }
+  if (!camera) {
+    return fail("MFCreateVirtualCamera returned no object");
+  }
+  return start_camera(std::make_unique<MfVirtualCamera>(std::move(camera)));
+}
+
+}  // namespace korvex::vcam
