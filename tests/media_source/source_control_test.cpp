@@ -151,6 +151,22 @@ TEST(SourceControl, RefusesWhatALiveSourceCannotDo) {
             MF_E_UNSUPPORTED_TIME_FORMAT);
   EXPECT_EQ(source->Start(presentation.Get(), &GUID_NULL, &seconds), MF_E_UNSUPPORTED_TIME_FORMAT);
 
+  // A format the camera does not offer is refused.
+  ComPtr<IMFStreamDescriptor> descriptor;
+  ComPtr<IMFMediaTypeHandler> handler;
+  ComPtr<IMFMediaType> odd;
+  BOOL selected = FALSE;
+  ASSERT_EQ(presentation->GetStreamDescriptorByIndex(0, &selected, &descriptor), S_OK);
+  ASSERT_EQ(descriptor->GetMediaTypeHandler(&handler), S_OK);
+  ASSERT_EQ(MFCreateMediaType(&odd), S_OK);
+  odd->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
+  odd->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_NV12);
+  odd->SetUINT64(MF_MT_FRAME_SIZE, UINT64{800} << 32 | 600);
+  ASSERT_EQ(handler->SetCurrentMediaType(odd.Get()), S_OK);
+  EXPECT_EQ(source->Start(presentation.Get(), &GUID_NULL, &from_now), MF_E_INVALIDMEDIATYPE);
+  presentation = presentation_with(source, kNv12Small);
+  ASSERT_TRUE(presentation);
+
   // A start without the stream selected starts the source alone.
   ASSERT_EQ(presentation->DeselectStream(0), S_OK);
   ASSERT_EQ(source->Start(presentation.Get(), &GUID_NULL, &from_now), S_OK);
@@ -195,6 +211,28 @@ TEST(SourceControl, AnswersRequestsInOrderNoFasterThanTheFrameRate) {
   // All asked at once, yet one picture per frame period: the span covers
   // the periods between them (less one for the first picture's rendering).
   EXPECT_GE(times.back() - times.front(), (kRequests - 2) * kFramePeriod);
+}
+
+TEST(SourceControl, RefusesRequestsBeyondASecondsWorth) {
+  auto session = CameraSession::open();
+  ASSERT_TRUE(session);
+  session->start(kNv12Small);
+  ASSERT_TRUE(session->stream);
+  int accepted = 0;
+  int refused = 0;
+  for (int i = 0; i < 40; ++i) {
+    const HRESULT hr = session->stream->RequestSample(nullptr);
+    if (hr == S_OK) {
+      ++accepted;
+    } else {
+      EXPECT_EQ(hr, MF_E_NOTACCEPTING);
+      ++refused;
+    }
+  }
+  // 30 wait; one or two may already be on their way.
+  EXPECT_GE(accepted, 30);
+  EXPECT_LE(accepted, 32);
+  EXPECT_EQ(accepted + refused, 40);
 }
 
 TEST(SourceControl, StreamStateRunsAndStopsTheStream) {
