@@ -1,5 +1,5 @@
-// Every object the DLL hands out goes when its last reference does, and the
-// DLL may be unloaded only then.
+// Every object the DLL hands out goes with its last reference, and the DLL
+// may be unloaded only then.
 
 #include <gtest/gtest.h>
 #include <mferror.h>
@@ -9,10 +9,15 @@
 namespace korvex::media_source::test {
 namespace {
 
-// The count Release leaves, and our pointer dropped with it.
-template <class Interface>
-ULONG release(ComPtr<Interface>& pointer) {
-  return pointer.Reset();
+// Starts the source with its default media type; the stream it announces.
+ComPtr<IMFMediaStream> start(IMFMediaSource* source) {
+  ComPtr<IMFPresentationDescriptor> presentation;
+  PROPVARIANT from_now{};
+  if (FAILED(source->CreatePresentationDescriptor(&presentation)) ||
+      FAILED(source->Start(presentation.Get(), &GUID_NULL, &from_now))) {
+    return nullptr;
+  }
+  return event_object<IMFMediaStream>(next_event(source).Get());
 }
 
 TEST(Lifetime, ObjectsGoWithTheirLastReferenceAndThenTheDllMayUnload) {
@@ -22,46 +27,33 @@ TEST(Lifetime, ObjectsGoWithTheirLastReferenceAndThenTheDllMayUnload) {
   ASSERT_NE(can_unload_now, nullptr);
   ASSERT_EQ(can_unload_now(), S_OK) << "an object of an earlier test is still alive";
 
+  // ComPtr::Reset answers the count Release leaves.
   ComPtr<IClassFactory> factory;
   ASSERT_EQ(get_class_object(kSourceClsid, IID_PPV_ARGS(&factory)), S_OK);
   EXPECT_EQ(can_unload_now(), S_FALSE);
   ASSERT_EQ(factory->LockServer(TRUE), S_OK);
-  EXPECT_EQ(release(factory), 0u);
+  EXPECT_EQ(factory.Reset(), 0u);
   EXPECT_EQ(can_unload_now(), S_FALSE) << "the factory's lock keeps the DLL";
   ASSERT_EQ(get_class_object(kSourceClsid, IID_PPV_ARGS(&factory)), S_OK);
   ASSERT_EQ(factory->LockServer(FALSE), S_OK);
 
   ComPtr<IMFActivate> activate;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&activate)), S_OK);
-  EXPECT_EQ(release(factory), 0u);
+  EXPECT_EQ(factory.Reset(), 0u);
   ComPtr<IMFMediaSource> source;
   ASSERT_EQ(activate->ActivateObject(IID_PPV_ARGS(&source)), S_OK);
-
-  // Started and asked for a sample, so a worker thread and events exist.
-  ComPtr<IMFPresentationDescriptor> presentation;
-  ASSERT_EQ(source->CreatePresentationDescriptor(&presentation), S_OK);
-  PROPVARIANT from_now{};
-  ASSERT_EQ(source->Start(presentation.Get(), &GUID_NULL, &from_now), S_OK);
-  ComPtr<IMFMediaEvent> announced = next_event(source.Get());
-  ASSERT_EQ(type_of(announced.Get()), MENewStream);
-  PROPVARIANT value{};
-  ASSERT_EQ(announced->GetValue(&value), S_OK);
-  ComPtr<IMFMediaStream> stream;
-  ASSERT_EQ(value.punkVal->QueryInterface(IID_PPV_ARGS(&stream)), S_OK);
-  PropVariantClear(&value);
-  release(announced);
+  // Started with a request waiting, so a worker thread and events exist.
+  ComPtr<IMFMediaStream> stream = start(source.Get());
+  ASSERT_TRUE(stream);
   ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
-  EXPECT_EQ(release(presentation), 0u);
 
   ASSERT_EQ(source->Shutdown(), S_OK);
   ASSERT_EQ(activate->ShutdownObject(), S_OK);  // lets go of its source
-  EXPECT_EQ(release(source), 0u);
+  EXPECT_EQ(source.Reset(), 0u);
   EXPECT_EQ(can_unload_now(), S_FALSE) << "the stream and the activate object live";
-  ComPtr<IMFMediaSource> gone;
-  EXPECT_EQ(stream->GetMediaSource(&gone), MF_E_SHUTDOWN);
-  EXPECT_EQ(release(stream), 0u);
+  EXPECT_EQ(stream.Reset(), 0u);
   EXPECT_EQ(can_unload_now(), S_FALSE) << "the activate object lives";
-  EXPECT_EQ(release(activate), 0u);
+  EXPECT_EQ(activate.Reset(), 0u);
   EXPECT_EQ(can_unload_now(), S_OK);
 }
 
@@ -70,31 +62,20 @@ TEST(Lifetime, StreamOutlivingItsSourceNamesNoSource) {
   ASSERT_EQ(create_activate(activate), S_OK);
   ComPtr<IMFMediaSource> source;
   ASSERT_EQ(activate->ActivateObject(IID_PPV_ARGS(&source)), S_OK);
-  ComPtr<IMFPresentationDescriptor> presentation;
-  ASSERT_EQ(source->CreatePresentationDescriptor(&presentation), S_OK);
-  PROPVARIANT from_now{};
-  ASSERT_EQ(source->Start(presentation.Get(), &GUID_NULL, &from_now), S_OK);
-  ComPtr<IMFMediaEvent> announced = next_event(source.Get());
-  PROPVARIANT value{};
-  ASSERT_EQ(announced->GetValue(&value), S_OK);
-  ComPtr<IMFMediaStream> stream;
-  ASSERT_EQ(value.punkVal->QueryInterface(IID_PPV_ARGS(&stream)), S_OK);
-  PropVariantClear(&value);
-  release(announced);
-
+  ComPtr<IMFMediaStream> stream = start(source.Get());
+  ASSERT_TRUE(stream);
   ComPtr<IMFMediaSource> owner;
   ASSERT_EQ(stream->GetMediaSource(&owner), S_OK);
   EXPECT_EQ(owner, source);
-  release(owner);
+  owner.Reset();
 
-  // Released without Shutdown (a careless client): the source still goes,
-  // and the stream it leaves behind answers MF_E_SHUTDOWN for it.
-  release(presentation);
-  activate->DetachObject();
-  EXPECT_EQ(release(activate), 0u);
-  EXPECT_EQ(release(source), 0u);
+  // Released while running, without Shutdown (a careless client): the
+  // source still goes, and its stream no longer names it.
+  ASSERT_EQ(activate->DetachObject(), S_OK);
+  EXPECT_EQ(activate.Reset(), 0u);
+  EXPECT_EQ(source.Reset(), 0u);
   EXPECT_EQ(stream->GetMediaSource(&owner), MF_E_SHUTDOWN);
-  EXPECT_EQ(release(stream), 0u);
+  EXPECT_EQ(stream.Reset(), 0u);
 }
 
 }  // namespace

@@ -19,32 +19,6 @@ constexpr DWORD kNv12Small = 2;  // 640 x 360 NV12
 constexpr DWORD kYuy2Small = 5;  // 640 x 360 YUY2
 constexpr LONGLONG kFramePeriod = 333333;
 
-ComPtr<IMFPresentationDescriptor> presentation_with(IMFMediaSource* source, DWORD type) {
-  ComPtr<IMFPresentationDescriptor> presentation;
-  ComPtr<IMFStreamDescriptor> descriptor;
-  ComPtr<IMFMediaTypeHandler> handler;
-  ComPtr<IMFMediaType> media_type;
-  BOOL selected = FALSE;
-  if (FAILED(source->CreatePresentationDescriptor(&presentation)) ||
-      FAILED(presentation->GetStreamDescriptorByIndex(0, &selected, &descriptor)) ||
-      FAILED(descriptor->GetMediaTypeHandler(&handler)) ||
-      FAILED(handler->GetMediaTypeByIndex(type, &media_type)) ||
-      FAILED(handler->SetCurrentMediaType(media_type.Get()))) {
-    return nullptr;
-  }
-  return presentation;
-}
-
-ComPtr<IUnknown> unknown_value(IMFMediaEvent* event) {
-  PROPVARIANT value{};
-  ComPtr<IUnknown> unknown;
-  if (event != nullptr && SUCCEEDED(event->GetValue(&value)) && value.vt == VT_UNKNOWN) {
-    unknown = value.punkVal;
-  }
-  PropVariantClear(&value);
-  return unknown;
-}
-
 ComPtr<IUnknown> identity(IUnknown* object) {
   ComPtr<IUnknown> unknown;
   if (object != nullptr) {
@@ -78,8 +52,8 @@ TEST(SourceControl, StartsDeliversStopsRestartsAndShutsDown) {
   ASSERT_EQ(source->Start(presentation.Get(), &GUID_NULL, &from_now), S_OK);
   const ComPtr<IMFMediaEvent> announced = next_event(source);
   ASSERT_EQ(type_of(announced.Get()), MENewStream);
-  ComPtr<IMFMediaStream> stream;
-  ASSERT_EQ(unknown_value(announced.Get()).As(&stream), S_OK);
+  const ComPtr<IMFMediaStream> stream = event_object<IMFMediaStream>(announced.Get());
+  ASSERT_TRUE(stream);
   EXPECT_EQ(type_of(next_event(stream.Get()).Get()), MEStreamStarted);
   EXPECT_EQ(type_of(next_event(source).Get()), MESourceStarted);
 
@@ -109,7 +83,7 @@ TEST(SourceControl, StartsDeliversStopsRestartsAndShutsDown) {
   ASSERT_EQ(source->Start(presentation.Get(), &GUID_NULL, &from_now), S_OK);
   const ComPtr<IMFMediaEvent> updated = next_event(source);
   EXPECT_EQ(type_of(updated.Get()), MEUpdatedStream);
-  EXPECT_EQ(unknown_value(updated.Get()), identity(stream.Get()));
+  EXPECT_EQ(event_object<IUnknown>(updated.Get()), identity(stream.Get()));
   EXPECT_EQ(type_of(next_event(stream.Get()).Get()), MEStreamStarted);
   EXPECT_EQ(type_of(next_event(source).Get()), MESourceStarted);
   sample = session->read(nullptr);
@@ -198,8 +172,8 @@ TEST(SourceControl, AnswersRequestsInOrderNoFasterThanTheFrameRate) {
   for (int i = 0; i < kRequests; ++i) {
     const ComPtr<IMFMediaEvent> event = next_event(session->stream.Get());
     ASSERT_EQ(type_of(event.Get()), MEMediaSample) << "sample " << i;
-    ComPtr<IMFSample> sample;
-    ASSERT_EQ(unknown_value(event.Get()).As(&sample), S_OK);
+    const ComPtr<IMFSample> sample = event_object<IMFSample>(event.Get());
+    ASSERT_TRUE(sample);
     EXPECT_EQ(token_of(sample.Get()), tokens[i]) << "sample " << i << " answers request " << i;
     LONGLONG time = 0;
     sample->GetSampleTime(&time);

@@ -51,17 +51,29 @@ UINT64 pair(UINT32 high, UINT32 low) {
   return UINT64{high} << 32 | low;
 }
 
+void expect_guid(IMFAttributes* attributes, REFGUID key, REFGUID expected) {
+  GUID value{};
+  EXPECT_EQ(attributes->GetGUID(key, &value), S_OK);
+  EXPECT_EQ(value, expected);
+}
+
+void expect_uint32(IMFAttributes* attributes, REFGUID key, UINT32 expected) {
+  UINT32 value = 0;
+  EXPECT_EQ(attributes->GetUINT32(key, &value), S_OK);
+  EXPECT_EQ(value, expected);
+}
+
+void expect_uint64(IMFAttributes* attributes, REFGUID key, UINT64 expected) {
+  UINT64 value = 0;
+  EXPECT_EQ(attributes->GetUINT64(key, &value), S_OK);
+  EXPECT_EQ(value, expected);
+}
+
 void expect_capture_stream_attributes(IMFAttributes* attributes) {
-  GUID category{};
-  UINT32 value = 99;
-  EXPECT_EQ(attributes->GetGUID(kStreamCategory, &category), S_OK);
-  EXPECT_EQ(category, kVideoCapturePin);
-  EXPECT_EQ(attributes->GetUINT32(kStreamId, &value), S_OK);
-  EXPECT_EQ(value, 0u);
-  EXPECT_EQ(attributes->GetUINT32(kFrameServerShared, &value), S_OK);
-  EXPECT_EQ(value, 1u);
-  EXPECT_EQ(attributes->GetUINT32(kFrameSourceTypes, &value), S_OK);
-  EXPECT_EQ(value, 1u);  // MFFrameSourceTypes_Color
+  expect_guid(attributes, kStreamCategory, kVideoCapturePin);
+  expect_uint32(attributes, kStreamId, 0);
+  expect_uint32(attributes, kFrameServerShared, 1);
+  expect_uint32(attributes, kFrameSourceTypes, 1);  // MFFrameSourceTypes_Color
 }
 
 TEST(SourceDll, HandsOutTheSourceThroughFactoryAndActivate) {
@@ -94,9 +106,7 @@ TEST(SourceDll, HandsOutTheSourceThroughFactoryAndActivate) {
 
   ComPtr<IMFAttributes> attributes;
   ASSERT_EQ(source_ex->GetSourceAttributes(&attributes), S_OK);
-  UINT32 marked = 0;
-  EXPECT_EQ(attributes->GetUINT32(marker, &marked), S_OK);
-  EXPECT_EQ(marked, 42u);
+  expect_uint32(attributes.Get(), marker, 42);
   ComPtr<IMFAttributes> again;
   ASSERT_EQ(source_ex->GetSourceAttributes(&again), S_OK);
   EXPECT_EQ(again, attributes) << "the source's own store, not a copy";
@@ -151,36 +161,16 @@ TEST(SourceDll, DescribesOneLiveColorCaptureStream) {
     const ExpectedType& expected = kExpectedTypes[i];
     ComPtr<IMFMediaType> type;
     ASSERT_EQ(handler->GetMediaTypeByIndex(i, &type), S_OK);
-    GUID major{};
-    GUID subtype{};
-    UINT64 size = 0;
-    UINT64 rate = 0;
-    UINT64 aspect = 0;
-    UINT32 interlace = 0;
-    UINT32 stride = 0;
-    UINT32 fixed = 0;
-    UINT32 sample_size = 0;
-    UINT32 independent = 0;
-    EXPECT_EQ(type->GetGUID(MF_MT_MAJOR_TYPE, &major), S_OK);
-    EXPECT_EQ(major, MFMediaType_Video);
-    EXPECT_EQ(type->GetGUID(MF_MT_SUBTYPE, &subtype), S_OK);
-    EXPECT_EQ(subtype, expected.subtype);
-    EXPECT_EQ(type->GetUINT64(MF_MT_FRAME_SIZE, &size), S_OK);
-    EXPECT_EQ(size, pair(expected.width, expected.height));
-    EXPECT_EQ(type->GetUINT64(MF_MT_FRAME_RATE, &rate), S_OK);
-    EXPECT_EQ(rate, pair(30, 1));
-    EXPECT_EQ(type->GetUINT64(MF_MT_PIXEL_ASPECT_RATIO, &aspect), S_OK);
-    EXPECT_EQ(aspect, pair(1, 1));
-    EXPECT_EQ(type->GetUINT32(MF_MT_INTERLACE_MODE, &interlace), S_OK);
-    EXPECT_EQ(interlace, UINT32{MFVideoInterlace_Progressive});
-    EXPECT_EQ(type->GetUINT32(MF_MT_DEFAULT_STRIDE, &stride), S_OK);
-    EXPECT_EQ(stride, expected.stride);
-    EXPECT_EQ(type->GetUINT32(MF_MT_FIXED_SIZE_SAMPLES, &fixed), S_OK);
-    EXPECT_TRUE(fixed);
-    EXPECT_EQ(type->GetUINT32(MF_MT_SAMPLE_SIZE, &sample_size), S_OK);
-    EXPECT_EQ(sample_size, expected.sample_size);
-    EXPECT_EQ(type->GetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, &independent), S_OK);
-    EXPECT_TRUE(independent);
+    expect_guid(type.Get(), MF_MT_MAJOR_TYPE, MFMediaType_Video);
+    expect_guid(type.Get(), MF_MT_SUBTYPE, expected.subtype);
+    expect_uint64(type.Get(), MF_MT_FRAME_SIZE, pair(expected.width, expected.height));
+    expect_uint64(type.Get(), MF_MT_FRAME_RATE, pair(30, 1));
+    expect_uint64(type.Get(), MF_MT_PIXEL_ASPECT_RATIO, pair(1, 1));
+    expect_uint32(type.Get(), MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
+    expect_uint32(type.Get(), MF_MT_DEFAULT_STRIDE, expected.stride);
+    expect_uint32(type.Get(), MF_MT_FIXED_SIZE_SAMPLES, TRUE);
+    expect_uint32(type.Get(), MF_MT_SAMPLE_SIZE, expected.sample_size);
+    expect_uint32(type.Get(), MF_MT_ALL_SAMPLES_INDEPENDENT, TRUE);
   }
   ComPtr<IMFMediaType> current;
   ComPtr<IMFMediaType> first;

@@ -74,6 +74,22 @@ MediaEventType type_of(IMFMediaEvent* event) {
   return type;
 }
 
+ComPtr<IMFPresentationDescriptor> presentation_with(IMFMediaSource* source, DWORD type) {
+  ComPtr<IMFPresentationDescriptor> presentation;
+  ComPtr<IMFStreamDescriptor> descriptor;
+  ComPtr<IMFMediaTypeHandler> handler;
+  ComPtr<IMFMediaType> media_type;
+  BOOL selected = FALSE;
+  if (FAILED(source->CreatePresentationDescriptor(&presentation)) ||
+      FAILED(presentation->GetStreamDescriptorByIndex(0, &selected, &descriptor)) ||
+      FAILED(descriptor->GetMediaTypeHandler(&handler)) ||
+      FAILED(handler->GetMediaTypeByIndex(type, &media_type)) ||
+      FAILED(handler->SetCurrentMediaType(media_type.Get()))) {
+    return nullptr;
+  }
+  return presentation;
+}
+
 std::unique_ptr<CameraSession> CameraSession::open() {
   auto session = std::make_unique<CameraSession>();
   HRESULT hr = create_activate(session->activate);
@@ -98,55 +114,24 @@ CameraSession::~CameraSession() {
 
 void CameraSession::start(DWORD type) {
   stream.Reset();
-  ComPtr<IMFPresentationDescriptor> presentation;
-  ComPtr<IMFStreamDescriptor> descriptor;
-  ComPtr<IMFMediaTypeHandler> handler;
-  ComPtr<IMFMediaType> media_type;
-  BOOL selected = FALSE;
-  HRESULT hr = source->CreatePresentationDescriptor(&presentation);
-  if (SUCCEEDED(hr)) {
-    hr = presentation->GetStreamDescriptorByIndex(0, &selected, &descriptor);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = descriptor->GetMediaTypeHandler(&handler);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = handler->GetMediaTypeByIndex(type, &media_type);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = handler->SetCurrentMediaType(media_type.Get());
-  }
-  if (SUCCEEDED(hr)) {
-    hr = presentation->SelectStream(0);
-  }
-  PROPVARIANT start{};
-  if (SUCCEEDED(hr)) {
-    hr = source->Start(presentation.Get(), &GUID_NULL, &start);
-  }
+  const ComPtr<IMFPresentationDescriptor> presentation = presentation_with(source.Get(), type);
+  PROPVARIANT from_now{};
+  const HRESULT hr =
+      presentation ? source->Start(presentation.Get(), &GUID_NULL, &from_now) : E_FAIL;
   if (FAILED(hr)) {
     ADD_FAILURE() << "starting with media type " << type << ": 0x" << std::hex << hr;
     return;
   }
   const ComPtr<IMFMediaEvent> announced = next_event(source.Get());
   const MediaEventType announced_type = type_of(announced.Get());
-  if (announced_type != MENewStream && announced_type != MEUpdatedStream) {
-    ADD_FAILURE() << "first event of a start: " << announced_type;
-    return;
-  }
-  PROPVARIANT value{};
-  announced->GetValue(&value);
-  ComPtr<IMFMediaStream> started;
-  if (value.vt == VT_UNKNOWN && value.punkVal != nullptr) {
-    value.punkVal->QueryInterface(IID_PPV_ARGS(&started));
-  }
-  PropVariantClear(&value);
-  if (!started) {
-    ADD_FAILURE() << "the stream event carries no stream";
+  ComPtr<IMFMediaStream> started = event_object<IMFMediaStream>(announced.Get());
+  if ((announced_type != MENewStream && announced_type != MEUpdatedStream) || !started) {
+    ADD_FAILURE() << "a start announced no stream (event " << announced_type << ")";
     return;
   }
   EXPECT_EQ(type_of(next_event(started.Get()).Get()), MEStreamStarted);
   EXPECT_EQ(type_of(next_event(source.Get()).Get()), MESourceStarted);
-  stream = std::move(started);
+  stream = started;
 }
 
 ComPtr<IMFSample> CameraSession::read(IUnknown* token) {
@@ -160,18 +145,9 @@ ComPtr<IMFSample> CameraSession::read(IUnknown* token) {
     return nullptr;
   }
   const ComPtr<IMFMediaEvent> event = next_event(stream.Get());
-  if (type_of(event.Get()) != MEMediaSample) {
-    ADD_FAILURE() << "after RequestSample came event " << type_of(event.Get());
-    return nullptr;
-  }
-  PROPVARIANT value{};
-  event->GetValue(&value);
-  ComPtr<IMFSample> sample;
-  if (value.vt == VT_UNKNOWN && value.punkVal != nullptr) {
-    value.punkVal->QueryInterface(IID_PPV_ARGS(&sample));
-  }
-  PropVariantClear(&value);
-  EXPECT_TRUE(sample) << "MEMediaSample without a sample";
+  ComPtr<IMFSample> sample = event_object<IMFSample>(event.Get());
+  EXPECT_EQ(type_of(event.Get()), MEMediaSample);
+  EXPECT_TRUE(sample) << "no sample came";
   return sample;
 }
 

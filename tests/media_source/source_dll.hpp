@@ -40,6 +40,24 @@ ComPtr<IMFMediaEvent> next_event(IMFMediaEventGenerator* generator,
                                  std::chrono::milliseconds timeout = 5s);
 MediaEventType type_of(IMFMediaEvent* event);
 
+// The object an event carries (a stream, a sample) as `Interface`; null
+// when it carries none.
+template <class Interface>
+ComPtr<Interface> event_object(IMFMediaEvent* event) {
+  PROPVARIANT value{};
+  ComPtr<Interface> object;
+  if (event != nullptr && SUCCEEDED(event->GetValue(&value)) && value.vt == VT_UNKNOWN &&
+      value.punkVal != nullptr) {
+    value.punkVal->QueryInterface(IID_PPV_ARGS(&object));
+  }
+  PropVariantClear(&value);
+  return object;
+}
+
+// A copy of the source's presentation descriptor with media type number
+// `type` current; null when any step fails.
+ComPtr<IMFPresentationDescriptor> presentation_with(IMFMediaSource* source, DWORD type);
+
 // A source activated through the DLL, shut down when the session ends.
 class CameraSession {
  public:
