@@ -13,7 +13,7 @@ namespace korvex::media_source {
 using Microsoft::WRL::ComPtr;
 
 HRESULT ClassFactory::create(ComPtr<ClassFactory>& out) {
-  out.Attach(new (std::nothrow) ClassFactory());
+  out = new (std::nothrow) ClassFactory();
   return out ? S_OK : E_OUTOFMEMORY;
 }
 

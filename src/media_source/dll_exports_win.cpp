@@ -6,6 +6,7 @@
 #include <olectl.h>
 
 #include "media_source/class_factory_win.hpp"
+#include "media_source/com_guard_win.hpp"
 #include "media_source/dll_use_win.hpp"
 #include "media_source/registration_win.hpp"
 #include "media_source/source_class_win.hpp"
@@ -30,9 +31,9 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllRegisterServer() {
-  return register_source_class();
+  return guarded(register_source_class);
 }
 
 STDAPI DllUnregisterServer() {
-  return unregister_source_class();
+  return guarded(unregister_source_class);
 }

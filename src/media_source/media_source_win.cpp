@@ -30,8 +30,7 @@ std::optional<StreamFormat> current_format(IMFStreamDescriptor* stream) {
 }  // namespace
 
 HRESULT MediaSource::create(IMFAttributes* attributes, ComPtr<MediaSource>& out) {
-  ComPtr<MediaSource> source;
-  source.Attach(new (std::nothrow) MediaSource());
+  ComPtr<MediaSource> source(new (std::nothrow) MediaSource());
   if (!source) {
     return E_OUTOFMEMORY;
   }

@@ -79,8 +79,7 @@ HRESULT prepare_allocator(IMFVideoSampleAllocator* allocator, const StreamFormat
 }  // namespace
 
 HRESULT MediaStream::create(MediaSource* source, ComPtr<MediaStream>& out) {
-  ComPtr<MediaStream> stream;
-  stream.Attach(new (std::nothrow) MediaStream());
+  ComPtr<MediaStream> stream(new (std::nothrow) MediaStream());
   if (!stream) {
     return E_OUTOFMEMORY;
   }

@@ -1,8 +1,10 @@
 #pragma once
 
-// The reference count of one of the DLL's COM objects. The object deletes
-// itself when Release brings the count to zero; while it lives it keeps the
-// DLL in use.
+// The reference count of one of the DLL's COM objects. It starts at zero:
+// the creator's first ComPtr takes the first reference (MinGW's
+// ComPtr::Attach adds one too, so creators never use it). The object deletes
+// itself when Release brings the count back to zero; while it lives it keeps
+// the DLL in use.
 
 #include <windows.h>
 
@@ -33,7 +35,7 @@ class RefCount {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};  // the creator's reference
+  std::atomic<ULONG> refs_{0};
   DllUse dll_use_;
 };
 

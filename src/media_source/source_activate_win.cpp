@@ -11,8 +11,7 @@ namespace korvex::media_source {
 using Microsoft::WRL::ComPtr;
 
 HRESULT SourceActivate::create(ComPtr<SourceActivate>& out) {
-  ComPtr<SourceActivate> activate;
-  activate.Attach(new (std::nothrow) SourceActivate());
+  ComPtr<SourceActivate> activate(new (std::nothrow) SourceActivate());
   if (!activate) {
     return E_OUTOFMEMORY;
   }
@@ -65,7 +64,7 @@ STDMETHODIMP SourceActivate::ShutdownObject() {
   ComPtr<MediaSource> source;
   {
     std::lock_guard guard(lock_);
-    source = std::move(source_);
+    source.Swap(source_);  // MinGW's ComPtr move assignment copies
   }
   if (source) {
     source->Shutdown();  // MF_E_SHUTDOWN when its user shut it down already
@@ -76,8 +75,8 @@ STDMETHODIMP SourceActivate::ShutdownObject() {
 STDMETHODIMP SourceActivate::DetachObject() {
   ComPtr<MediaSource> source;
   std::lock_guard guard(lock_);
-  source = std::move(source_);
-  return S_OK;  // our reference goes after the lock, with `source`
+  source.Swap(source_);  // MinGW's ComPtr move assignment copies
+  return S_OK;           // our reference goes after the lock, with `source`
 }
 
 }  // namespace korvex::media_source
