@@ -25,9 +25,4 @@ class Camera {
 // failed registration holds nothing.
 Result<std::unique_ptr<Camera>> start_camera(std::unique_ptr<Camera> camera);
 
-// Readies the calling thread for the camera's system calls: COM's
-// multithreaded apartment on Windows, nothing on Linux. The console event
-// handler runs on a thread of its own, so every caller does this first.
-void enter_camera_apartment();
-
 }  // namespace korvex::vcam

@@ -17,7 +17,6 @@ void keep_virtual_camera(std::unique_ptr<Camera> camera) {
 }
 
 void shutdown_virtual_camera() {
-  enter_camera_apartment();
   process_slot().shutdown();
 }
 

@@ -6,6 +6,4 @@ Result<std::unique_ptr<Camera>> register_virtual_camera() {
   return fail("this build has no virtual camera yet");
 }
 
-void enter_camera_apartment() {}
-
 }  // namespace korvex::vcam

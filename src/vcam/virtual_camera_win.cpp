@@ -22,6 +22,12 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
+// COM's multithreaded apartment on the calling thread; the result does not
+// matter (the thread may be in it already).
+void enter_camera_apartment() {
+  (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+}
+
 class MfVirtualCamera final : public Camera {
  public:
   explicit MfVirtualCamera(ComPtr<IMFVirtualCamera> camera) : camera_(std::move(camera)) {}
@@ -35,7 +41,13 @@ class MfVirtualCamera final : public Camera {
     return {};
   }
 
-  void shutdown() override { (void)camera_->Shutdown(); }
+  // The caller may be the console event handler's own thread: COM is entered
+  // there only when a camera is to be removed, so an exit without one touches
+  // nothing of COM.
+  void shutdown() override {
+    enter_camera_apartment();
+    (void)camera_->Shutdown();
+  }
 
  private:
   ComPtr<IMFVirtualCamera> camera_;
@@ -54,10 +66,6 @@ MFCreateVirtualCameraFunction find_create_virtual_camera() {
 }
 
 }  // namespace
-
-void enter_camera_apartment() {
-  (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-}
 
 Result<std::unique_ptr<Camera>> register_virtual_camera() {
   if (auto started = decoder::ensure_media_foundation(); !started) {
