@@ -44,6 +44,8 @@ else()
   # The audio output on Linux: PulseAudio's client library.
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
+  # Service advertisement and the phone simulator's browsing: the Avahi daemon's client.
+  pkg_check_modules(AVAHI_CLIENT REQUIRED IMPORTED_TARGET avahi-client)
 endif()
 
 # PNG encoding for the frame dumps: stb_image_write, header-only; its folder

@@ -20,6 +20,8 @@ packages=(
   libx264-dev libavcodec-dev libavutil-dev
   # audio output on Linux: PulseAudio's client library
   libpulse-dev
+  # service advertisement on Linux, and the daemon and bus its test runs
+  libavahi-client-dev avahi-daemon avahi-utils dbus
   # fuzzing: clang with libFuzzer
   clang libclang-rt-14-dev
   # test helpers

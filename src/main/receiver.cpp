@@ -9,6 +9,7 @@
 
 #include "audio/audio_output.hpp"
 #include "counters/counters.hpp"
+#include "discovery/advertisement.hpp"
 #include "frames/decode_queue.hpp"
 #include "frames/decode_thread.hpp"
 #include "jitter/jitter_buffer.hpp"
@@ -28,9 +29,13 @@ namespace korvex::main {
 namespace {
 
 constexpr uint64_t kDecodeQueueFrames = 8;
+static_assert(discovery::kServicePort == server::kPhonePort);
 
 void on_console_event() {
   vcam::shutdown_virtual_camera();
+  // Phones would otherwise keep listing a receiver that is gone until the
+  // records expire (75 minutes for the service's pointer record).
+  discovery::withdraw_advertisement();
   platform::exit_process(0);
 }
 
@@ -146,8 +151,15 @@ void run_receiver(const Settings& settings) {
   }
 
   if (!settings.no_mdns) {
-    platform::write_stderr(
-        "mDNS: this build cannot advertise the service yet; the phone needs the IP typed in\n");
+    if (auto advertised = discovery::advertise_service(); advertised) {
+      platform::write_stdout(fmt::format("-> advertised {} as \"{}\" on {}\n",
+                                         discovery::kServiceType, advertised->label,
+                                         discovery::join_addresses(advertised->addresses, ", ")));
+      discovery::keep_advertisement(std::move(advertised.value()));
+    } else {
+      platform::write_stderr(
+          fmt::format("mDNS: {}; the phone needs the IP typed in\n", advertised.error()));
+    }
   }
 
   auto link = std::make_shared<server::PhoneLink>();

@@ -66,6 +66,19 @@ class ReceivingMode(unittest.TestCase):
         self.assertIn("; the phone needs the IP typed in\n", err)
         self.assertIn("cam unavailable | " + IDLE + "\n", r.out.decode())
 
+    def test_without_a_responder_discovery_fails_in_one_line_and_the_run_goes_on(self):
+        # Linux: a system bus that is not there, so no Avahi daemon whatever the
+        # machine runs; Wine: dnsapi.dll has no DNS-SD functions.
+        r = self.start(["--no-audio", "--no-vcam"],
+                       env={"DBUS_SYSTEM_BUS_ADDRESS": "unix:path=/nonexistent/korvex-bus"})
+        r.wait_for(lambda r: r.out.count(b"\n") >= 6)
+        self.assertEqual(r.stop(signal.SIGINT), 0)
+        mdns = [line for line in r.err.decode().splitlines() if "mDNS" in line]
+        self.assertEqual(len(mdns), 1, r.err)
+        self.assertRegex(mdns[0], r"^mDNS: mDNS daemon: .+; the phone needs the IP typed in$")
+        self.assertNotIn("-> advertised", r.out.decode())
+        self.assertIn("cam disabled | " + IDLE + "\n", r.out.decode())
+
     def test_without_a_virtual_camera_the_run_goes_on(self):
         r = self.start(["--no-audio", "--no-mdns"])
         r.wait_for(lambda r: r.out.count(b"\n") >= 6)

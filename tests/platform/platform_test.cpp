@@ -2,8 +2,11 @@
 
 #include <future>
 
+#include "platform/environment.hpp"
+#include "platform/interface_addresses.hpp"
 #include "platform/os_error.hpp"
 #include "platform/thread.hpp"
+#include "platform/utf8.hpp"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -11,6 +14,8 @@
 #include "platform/system_text_win.hpp"
 #else
 #include <pthread.h>
+
+#include <cstdlib>
 #endif
 
 namespace korvex::platform {
@@ -72,6 +77,51 @@ TEST(Threads, SpawnedThreadCarriesItsName) {
   auto name = seen.get_future();
   ASSERT_EQ(name.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_EQ(name.get(), "phone-12");
+}
+
+TEST(Utf8, AcceptsWellFormedTextOnly) {
+  EXPECT_TRUE(is_valid_utf8(""));
+  EXPECT_TRUE(is_valid_utf8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"));
+  EXPECT_FALSE(is_valid_utf8("\x80"));              // stray continuation byte
+  EXPECT_FALSE(is_valid_utf8("\xC3"));              // cut short
+  EXPECT_FALSE(is_valid_utf8("\xC0\xAF"));          // overlong "/"
+  EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));      // a surrogate
+  EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+  EXPECT_FALSE(is_valid_utf8("\xFF"));
+}
+
+TEST(Environment, UnsetInvalidEmptyAndSetValues) {
+#ifdef _WIN32
+  SetEnvironmentVariableW(L"KORVEX_TEST_VALUE", L"caf\u00e9");
+  SetEnvironmentVariableW(L"KORVEX_TEST_EMPTY", L"");
+  const wchar_t lone_surrogate[] = {L'a', 0xD800, L'b', 0};
+  SetEnvironmentVariableW(L"KORVEX_TEST_INVALID", lone_surrogate);
+  SetEnvironmentVariableW(L"KORVEX_TEST_UNSET", nullptr);
+#else
+  setenv("KORVEX_TEST_VALUE", "caf\xC3\xA9", 1);
+  setenv("KORVEX_TEST_EMPTY", "", 1);
+  setenv("KORVEX_TEST_INVALID",
+         "a\xFF"
+         "b",
+         1);
+  unsetenv("KORVEX_TEST_UNSET");
+#endif
+  EXPECT_EQ(environment_variable("KORVEX_TEST_VALUE"), "caf\xC3\xA9");
+  EXPECT_EQ(environment_variable("KORVEX_TEST_EMPTY"), "");
+  EXPECT_EQ(environment_variable("KORVEX_TEST_INVALID"), std::nullopt);
+  EXPECT_EQ(environment_variable("KORVEX_TEST_UNSET"), std::nullopt);
+}
+
+TEST(InterfaceAddresses, ListsTheLoopbackAddress) {
+  // Wherever the test runs, even in a network namespace of its own, 127.0.0.1
+  // is on the list (on Linux once lo is up, which every test setup does).
+  const auto listed = list_interface_addresses();
+  ASSERT_TRUE(listed.ok()) << listed.error();
+  bool loopback = false;
+  for (const InterfaceAddress& address : listed.value()) {
+    loopback = loopback || (address.ipv4 && address.v4 == std::array<uint8_t, 4>{127, 0, 0, 1});
+  }
+  EXPECT_TRUE(loopback);
 }
 
 }  // namespace

@@ -5,12 +5,14 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "connection.hpp"
+#include "discover.hpp"
 #include "options.hpp"
 #include "platform/console.hpp"
 #include "session.hpp"
@@ -51,8 +53,22 @@ int main(int argc, char** argv) {
   }
   catch_interrupts();
 
-  const std::string endpoint = phone_sim::endpoint_text(options->host, options->port);
-  auto connection = phone_sim::Connection::open(options->host, options->port);
+  std::string host = options->host;
+  uint16_t port = options->port;
+  if (options->discover) {
+    const auto found = phone_sim::discover_receiver(std::chrono::seconds(10));
+    if (!found) {
+      platform::write_stderr(found.error() + "\n");
+      return 1;
+    }
+    platform::write_stdout(fmt::format("-> discovered \"{}\" at {}:{}\n", found->instance,
+                                       found->address, found->port));
+    host = found->address;
+    port = found->port;
+  }
+
+  const std::string endpoint = phone_sim::endpoint_text(host, port);
+  auto connection = phone_sim::Connection::open(host, port);
   if (!connection) {
     platform::write_stderr(fmt::format("cannot connect to {}: {}\n", endpoint, connection.error()));
     return 1;

@@ -129,6 +129,8 @@ const std::string_view kHelpText =
     "OPTIONS:\n"
     "  --host ADDRESS        Receiver address, IPv4 or IPv6 [default: 127.0.0.1]\n"
     "  --port PORT           Receiver port [default: 45334]\n"
+    "  --discover            Find the receiver over DNS-SD (_korvex._tcp, through the\n"
+    "                        Avahi daemon), as the phone does; replaces --host and --port\n"
     "  --size WxH            Picture size, even numbers [default: 1280x720]\n"
     "  --fps N               Pictures per second [default: 30]\n"
     "  --duration SECONDS    How long to stream; 0 until Ctrl-C [default: 0]\n"
@@ -151,6 +153,10 @@ Result<Options> parse_options(const std::vector<std::string_view>& args) {
     if (arg == "-h" || arg == "--help") {
       options.help = true;
       return options;
+    }
+    if (arg == "--discover") {
+      options.discover = true;
+      continue;
     }
     if (std::find(std::begin(kValueOptions), std::end(kValueOptions), arg) ==
         std::end(kValueOptions)) {

@@ -15,6 +15,7 @@ namespace korvex::phone_sim {
 enum class AudioMode { tone, silent, none };
 
 struct Options {
+  bool discover = false;  // find host and port over DNS-SD instead
   std::string host = "127.0.0.1";
   uint16_t port = 45334;
   tools::H264Settings video;  // size, fps, GOP, bitrate, colour tag
