@@ -27,7 +27,8 @@ SIM = os.environ.get("KORVEX_PHONE_SIM", "")
 RECEIVER_ARGS = ["--no-audio", "--no-vcam", "--no-mdns"]
 LISTENING = b"-> listening on TCP 45334\n"
 SUMMARY = re.compile(r"frames=(\d+) torn=(\d+) unreadable=(\d+) gaps=(\d+) size=(\S+) "
-                     r"latency_ms_p50=(\S+) latency_ms_p99=(\S+) latency_ms_max=(\S+)\n$")
+                     r"latency_ms_p50=(\S+) latency_ms_p99=(\S+) latency_ms_max=(\S+) "
+                     r"backwards=(\d+)\n$")
 SECONDS = 5  # 75 frames at 15 fps: frame 60 is dumped even with one held back
 # Wine's decoder holds one picture back and releases nothing at the end of the stream.
 HELD_BACK = 1 if WINE else 0
