@@ -9,8 +9,8 @@
 
 namespace {
 
-using korvex::frames::DecodeItem;
 using korvex::frames::DecodeQueue;
+using korvex::frames::DecodeWork;
 using korvex::frames::Frame;
 
 void BM_QueuePushPop(benchmark::State& state) {
@@ -18,7 +18,7 @@ void BM_QueuePushPop(benchmark::State& state) {
   uint64_t pts = 0;
   for (auto _ : state) {
     queue.push(Frame{{}, pts++, false});
-    DecodeItem item = queue.pop();
+    DecodeWork item = queue.pop();
     benchmark::DoNotOptimize(item);
   }
 }

@@ -55,7 +55,7 @@ struct CounterSnapshot {
   uint64_t decode_errors = 0;
   uint64_t audio_packets = 0;
   uint64_t rtt_us = 0;
-  uint64_t dropped = 0;  // frames dropped by the link or decoder plus queue evictions
+  uint64_t dropped = 0;  // by the link or decoder, plus those the decode queue threw away
   uint64_t queue_length = 0;
   uint32_t width = 0;
   uint32_t height = 0;

@@ -34,6 +34,70 @@ void copy_visible(const uint8_t* first_row, ptrdiff_t pitch, uint32_t coded_heig
   }
 }
 
+// A locked 2-D buffer: its first row and the distance from one row to the next.
+struct Locked2D {
+  BYTE* first_row = nullptr;
+  LONG pitch = 0;
+};
+
+// Whether `rows` rows of `row_bytes`, `pitch` apart from `first_row` (down
+// in memory for a negative pitch), all lie within [start, start + length).
+bool rows_inside(const BYTE* start, uint64_t length, const BYTE* first_row, LONG pitch,
+                 uint64_t rows, uint64_t row_bytes) {
+  if (rows == 0) {
+    return true;
+  }
+  const auto base = reinterpret_cast<uintptr_t>(start);
+  const auto first = reinterpret_cast<uintptr_t>(first_row);
+  const uint64_t span = static_cast<uint64_t>(std::abs(static_cast<int64_t>(pitch))) * (rows - 1);
+  const uintptr_t lowest = pitch >= 0 ? first : first - span;
+  const uintptr_t highest = pitch >= 0 ? first + span : first;
+  return (pitch >= 0 || first >= span) && lowest >= base && highest - base + row_bytes <= length;
+}
+
+// Locks a 2-D buffer for reading and checks that `rows` rows of `row_bytes`
+// fit in it before anything is copied: where the buffer tells its start and
+// length (IMF2DBuffer2), row by row against them; otherwise pitch times rows
+// against its length. On success the caller unlocks it.
+Result<Locked2D> lock_2d(IMFMediaBuffer* buffer, IMF2DBuffer* buffer_2d, uint64_t rows,
+                         uint64_t row_bytes) {
+  Locked2D locked;
+  ComPtr<IMF2DBuffer2> buffer_2d2;
+  bool fits = false;
+  uint64_t length = 0;
+  if (SUCCEEDED(buffer_2d->QueryInterface(IID_PPV_ARGS(&buffer_2d2)))) {
+    BYTE* start = nullptr;
+    DWORD buffer_length = 0;
+    const HRESULT hr = buffer_2d2->Lock2DSize(MF2DBuffer_LockFlags_Read, &locked.first_row,
+                                              &locked.pitch, &start, &buffer_length);
+    if (FAILED(hr)) {
+      return fail("Lock2DSize: " + platform::hresult_text(hr));
+    }
+    length = buffer_length;
+    fits = rows_inside(start, length, locked.first_row, locked.pitch, rows, row_bytes);
+  } else {
+    HRESULT hr = buffer_2d->Lock2D(&locked.first_row, &locked.pitch);
+    if (FAILED(hr)) {
+      return fail("Lock2D: " + platform::hresult_text(hr));
+    }
+    DWORD max_length = 0;
+    hr = buffer->GetMaxLength(&max_length);
+    length = SUCCEEDED(hr) ? max_length : 0;
+    fits = static_cast<uint64_t>(std::abs(static_cast<int64_t>(locked.pitch))) * rows <= length;
+  }
+  const uint64_t p = static_cast<uint64_t>(std::abs(static_cast<int64_t>(locked.pitch)));
+  if (row_bytes > p) {
+    buffer_2d->Unlock2D();
+    return fail(fmt::format("output pitch {} smaller than width {}", p, row_bytes));
+  }
+  if (!fits) {
+    buffer_2d->Unlock2D();
+    return fail(fmt::format("output buffer {} bytes does not hold {} rows of pitch {}", length,
+                            rows, locked.pitch));
+  }
+  return locked;
+}
+
 }  // namespace
 
 Result<Nv12Frame> copy_nv12(IMFSample* sample, uint32_t width, uint32_t height, uint32_t stride,
@@ -63,18 +127,11 @@ Result<Nv12Frame> copy_nv12(IMFSample* sample, uint32_t width, uint32_t height, 
 
   ComPtr<IMF2DBuffer> buffer_2d;
   if (SUCCEEDED(buffer.As(&buffer_2d))) {
-    BYTE* first_row = nullptr;
-    LONG pitch = 0;
-    hr = buffer_2d->Lock2D(&first_row, &pitch);
-    if (FAILED(hr)) {
-      return fail("Lock2D: " + platform::hresult_text(hr));
+    auto locked = lock_2d(buffer.Get(), buffer_2d.Get(), uint64_t{height} + height / 2, width);
+    if (!locked) {
+      return fail(locked.error());
     }
-    const uint64_t p = static_cast<uint64_t>(std::abs(static_cast<int64_t>(pitch)));
-    if (width > p) {
-      buffer_2d->Unlock2D();
-      return fail(fmt::format("output pitch {} smaller than width {}", p, width));
-    }
-    copy_visible(first_row, pitch, height, area, frame.data.data());
+    copy_visible(locked->first_row, locked->pitch, height, area, frame.data.data());
     hr = buffer_2d->Unlock2D();
     if (FAILED(hr)) {
       return fail("Unlock2D: " + platform::hresult_text(hr));

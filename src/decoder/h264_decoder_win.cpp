@@ -41,6 +41,10 @@ constexpr UINT32 kProgressive = 2;           // MFVideoInterlace_Progressive
 constexpr LONGLONG kFrameDuration = 333333;  // 1/30 s in 100-ns units
 constexpr DWORD kProvidesSamples =
     MFT_OUTPUT_STREAM_PROVIDES_SAMPLES | MFT_OUTPUT_STREAM_CAN_PROVIDE_SAMPLES;
+// A transform changes its output type once per new stream format; one that
+// keeps asking for a new type without a picture in between would hold the
+// decode thread for ever.
+constexpr int kStreamChangesInARow = 4;
 
 std::string hr_text(HRESULT hr) {
   return platform::hresult_text(hr);
@@ -219,6 +223,7 @@ Result<ComPtr<IMFSample>> MfH264Decoder::output_sample() {
 }
 
 Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frames) {
+  int stream_changes = 0;  // in a row
   for (;;) {
     ComPtr<IMFSample> sample;
     if (!provides_samples_) {
@@ -240,6 +245,10 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frame
       return {};
     }
     if (hr == MF_E_TRANSFORM_STREAM_CHANGE) {
+      if (++stream_changes > kStreamChangesInARow) {
+        return fail(
+            fmt::format("ProcessOutput: output type changed {} times in a row", stream_changes));
+      }
       if (auto selected = select_nv12_output(); !selected) {
         return selected;
       }
@@ -253,6 +262,7 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frame
         return selected;
       }
     }
+    stream_changes = 0;
     if (produced) {
       auto frame = copy_nv12(produced.Get(), width_, height_, stride_, pts_us, visible_area());
       if (!frame) {

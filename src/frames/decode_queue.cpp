@@ -3,43 +3,86 @@
 #include <algorithm>
 
 namespace korvex::frames {
+namespace {
+
+bool is_keyframe(const DecodeItem& item) {
+  const Frame* frame = std::get_if<Frame>(&item);
+  return frame != nullptr && frame->keyframe;
+}
+
+}  // namespace
 
 void DecodeQueue::push(DecodeItem item) {
-  std::vector<uint8_t> dropped;  // freed after the lock is released
+  Freed freed;  // freed after the lock is released
   {
     std::lock_guard lock(lock_);
-    const bool is_frame = std::holds_alternative<Frame>(item);
-    if (is_frame && frames_ >= frame_limit_ && frames_ > 0) {
-      auto victim = std::find_if(entries_.begin(), entries_.end(), [](const DecodeItem& e) {
-        const Frame* f = std::get_if<Frame>(&e);
-        return f != nullptr && !f->keyframe;
-      });
-      if (victim == entries_.end()) {
-        victim = std::find_if(entries_.begin(), entries_.end(),
-                              [](const DecodeItem& e) { return std::holds_alternative<Frame>(e); });
+    if (Frame* frame = std::get_if<Frame>(&item)) {
+      if (frame->keyframe) {
+        chain_broken_ = false;
       }
-      dropped = std::move(std::get<Frame>(*victim).data);
-      entries_.erase(victim);
-      --frames_;
-      evicted_.fetch_add(1, std::memory_order_relaxed);
-    }
-    entries_.push_back(std::move(item));
-    if (is_frame) {
-      ++frames_;
+      if (!chain_broken_ && frames_ >= frame_limit_ && frames_ > 0) {
+        // A chain running to the back of the queue runs on into this frame,
+        // unless it is a keyframe.
+        chain_broken_ = evict(freed) && !frame->keyframe;
+      }
+      if (chain_broken_) {
+        orphan(*frame, freed);
+      } else {
+        entries_.push_back(std::move(item));
+        ++frames_;
+      }
+    } else {
+      chain_broken_ = false;  // a new stream starts with its own keyframe
+      entries_.push_back(std::move(item));
     }
   }
   wake_.notify_one();
 }
 
-DecodeItem DecodeQueue::pop() {
+void DecodeQueue::orphan(Frame& frame, Freed& freed) {
+  freed.push_back(std::move(frame.data));
+  orphaned_.fetch_add(1, std::memory_order_relaxed);
+  // Asked again for every frame lost this way; the phone link sends at most
+  // one request a second, so a request that went unanswered is repeated.
+  keyframe_wanted_ = true;
+}
+
+bool DecodeQueue::evict(Freed& freed) {
+  auto victim = std::find_if(entries_.begin(), entries_.end(), [](const DecodeItem& e) {
+    return std::holds_alternative<Frame>(e) && !is_keyframe(e);
+  });
+  if (victim == entries_.end()) {
+    victim = std::find_if(entries_.begin(), entries_.end(),
+                          [](const DecodeItem& e) { return std::holds_alternative<Frame>(e); });
+  }
+  freed.push_back(std::move(std::get<Frame>(*victim).data));
+  evicted_.fetch_add(1, std::memory_order_relaxed);
+  auto end = std::next(victim);
+  while (end != entries_.end() && std::holds_alternative<Frame>(*end) && !is_keyframe(*end)) {
+    freed.push_back(std::move(std::get<Frame>(*end).data));
+    orphaned_.fetch_add(1, std::memory_order_relaxed);
+    ++end;
+  }
+  frames_ -= static_cast<uint64_t>(end - victim);
+  const bool reaches_back = end == entries_.end();
+  entries_.erase(victim, end);
+  return reaches_back;
+}
+
+DecodeWork DecodeQueue::pop() {
   std::unique_lock lock(lock_);
-  wake_.wait(lock, [this] { return !entries_.empty(); });
-  DecodeItem item = std::move(entries_.front());
+  wake_.wait(lock, [this] { return keyframe_wanted_ || !entries_.empty(); });
+  if (keyframe_wanted_) {
+    keyframe_wanted_ = false;
+    return RequestKeyframe{};
+  }
+  DecodeWork work =
+      std::visit([](auto& entry) -> DecodeWork { return std::move(entry); }, entries_.front());
   entries_.pop_front();
-  if (std::holds_alternative<Frame>(item)) {
+  if (std::holds_alternative<Frame>(work)) {
     --frames_;
   }
-  return item;
+  return work;
 }
 
 size_t DecodeQueue::len() const {

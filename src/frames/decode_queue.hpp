@@ -2,7 +2,9 @@
 
 // Coded video on its way from the connections to the one decode thread.
 // Bounded in frames and never blocking a producer: when it is full, the frame
-// the picture can best do without (the oldest non-key frame) is thrown away.
+// the picture can best do without (the oldest non-key frame) is thrown away,
+// and with it every frame that refers to it, up to the next keyframe: decoded
+// without their reference they would only be damaged pictures.
 
 #include <atomic>
 #include <condition_variable>
@@ -27,33 +29,59 @@ struct Frame {
   bool keyframe = false;
 };
 
+// The queue threw away a frame that frames still to come refer to: the
+// picture stays broken until the phone sends a keyframe.
+struct RequestKeyframe {};
+
+// What the connections push.
 using DecodeItem = std::variant<Configure, Frame>;
+// What the decode thread pops.
+using DecodeWork = std::variant<Configure, Frame, RequestKeyframe>;
 
 class DecodeQueue {
  public:
   explicit DecodeQueue(uint64_t frame_limit) : frame_limit_(frame_limit) {}
 
-  // Appends `item`; a Frame pushed while `frame_limit` frames wait first
-  // evicts one queued frame. Configure items are never evicted and not counted
-  // against the limit.
+  // Appends `item`. A Frame pushed while `frame_limit` frames wait first
+  // evicts one queued frame and the frames behind it that refer to it. While
+  // that chain is broken, arriving non-key frames are thrown away too, until
+  // a keyframe or a Configure starts a clean one. Configure items are never
+  // thrown away and not counted against the limit.
   void push(DecodeItem item);
 
-  // Removes and returns the front entry, waiting while the queue is empty.
-  DecodeItem pop();
+  // Removes and returns the front entry, waiting while the queue is empty. A
+  // chain broken into frames still to come makes the next pop a
+  // RequestKeyframe, ahead of the queued entries.
+  DecodeWork pop();
 
   // Entries of both kinds.
   size_t len() const;
 
   // Frames thrown away because the queue was full.
   uint64_t evicted() const { return evicted_.load(std::memory_order_relaxed); }
+  // Frames thrown away because a frame they refer to was evicted.
+  uint64_t orphaned() const { return orphaned_.load(std::memory_order_relaxed); }
 
  private:
+  using Freed = std::vector<std::vector<uint8_t>>;
+
+  // Removes one frame and the frames behind it up to the next keyframe or
+  // Configure, moving their bytes to `freed`. True when that chain reaches
+  // the back of the queue, so the next frame to arrive refers to it too.
+  bool evict(Freed& freed);
+  void orphan(Frame& frame, Freed& freed);
+
   const uint64_t frame_limit_;
   mutable std::mutex lock_;
   std::condition_variable wake_;
-  std::deque<DecodeItem> entries_;  // guarded by lock_
-  uint64_t frames_ = 0;             // Frame entries in entries_, guarded by lock_
+  // Guarded by lock_:
+  std::deque<DecodeItem> entries_;
+  uint64_t frames_ = 0;           // Frame entries in entries_
+  bool chain_broken_ = false;     // arriving non-key frames refer to a thrown-away one
+  bool keyframe_wanted_ = false;  // the decode thread is to ask for a keyframe
+  // Read by the status line without the lock:
   std::atomic<uint64_t> evicted_{0};
+  std::atomic<uint64_t> orphaned_{0};
 };
 
 }  // namespace korvex::frames

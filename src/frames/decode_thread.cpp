@@ -15,11 +15,13 @@ constexpr uint64_t kDumpsAnnounced = 3;
 
 }  // namespace
 
-void DecodeLoop::handle(DecodeItem item) {
-  if (const auto* configure_item = std::get_if<Configure>(&item)) {
+void DecodeLoop::handle(DecodeWork work) {
+  if (const auto* configure_item = std::get_if<Configure>(&work)) {
     configure(*configure_item);
+  } else if (auto* frame = std::get_if<Frame>(&work)) {
+    decode(*frame);
   } else {
-    decode(std::get<Frame>(item));
+    context_.request_keyframe();
   }
 }
 

@@ -3,7 +3,8 @@
 // The "decode" thread: takes coded frames and stream starts from the decode
 // queue, owns the one H.264 decoder, hands every decoded picture to the frame
 // section, dumps pictures 1, 30, 60, ... when asked, and asks the phone for a
-// keyframe whenever decoding fails.
+// keyframe whenever decoding fails or the queue has broken the chain of
+// pictures.
 
 #include <cstdint>
 #include <functional>
@@ -44,7 +45,7 @@ class DecodeLoop {
  public:
   explicit DecodeLoop(DecodeContext context) : context_(std::move(context)) {}
 
-  void handle(DecodeItem item);
+  void handle(DecodeWork work);
   bool has_decoder() const { return decoder_ != nullptr; }
 
  private:

@@ -92,7 +92,7 @@ struct StatusSources {
     fields.peak = peak;
     fields.level = level;
 
-    platform::write_stdout(writer.render(format_status_line(fields)));
+    platform::write_stdout(writer.render(format_status_line(fields), platform::console_columns()));
 
     previous = current;
     previous_time = now;

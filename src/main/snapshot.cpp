@@ -16,7 +16,7 @@ counters::CounterSnapshot take_snapshot(const counters::Counters& counters,
   s.rtt_us = counters.rtt_us.load(relaxed);
   s.width = counters.width.load(relaxed);
   s.height = counters.height.load(relaxed);
-  s.dropped = frames_dropped + queue.evicted();
+  s.dropped = frames_dropped + queue.evicted() + queue.orphaned();
   s.queue_length = queue.len();
   return s;
 }

@@ -61,14 +61,32 @@ size_t count_chars(std::string_view utf8) {
   }));
 }
 
-std::string StatusLineWriter::render(const std::string& line) {
+std::string_view first_chars(std::string_view utf8, size_t count) {
+  size_t chars = 0;
+  for (size_t i = 0; i < utf8.size(); ++i) {
+    if ((static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80) {
+      if (chars == count) {
+        return utf8.substr(0, i);
+      }
+      ++chars;
+    }
+  }
+  return utf8;
+}
+
+std::string StatusLineWriter::render(const std::string& line, std::optional<size_t> columns) {
   if (!terminal_) {
     return line + "\n";
   }
-  const size_t length = count_chars(line);
-  std::string out = "\r" + line;
-  if (previous_length_ > length) {
-    out.append(previous_length_ - length, ' ');
+  // A line reaching the last column makes some consoles wrap at once.
+  const size_t limit = columns && *columns > 0 ? *columns - 1 : SIZE_MAX;
+  const std::string_view shown = first_chars(line, limit);
+  const size_t length = count_chars(shown);
+  std::string out = "\r";
+  out += shown;
+  const size_t padded = std::min(previous_length_, limit);
+  if (padded > length) {
+    out.append(padded - length, ' ');
   }
   previous_length_ = length;
   return out;

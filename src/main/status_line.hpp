@@ -3,6 +3,7 @@
 // The once-a-second status line: its figures, its text and how it is drawn.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,12 +52,18 @@ std::string format_status_line(const StatusFields& fields);
 // Characters (Unicode scalar values) in UTF-8 text.
 size_t count_chars(std::string_view utf8);
 
+// The longest start of `utf8` with at most `count` characters, counted as
+// count_chars does; it never ends inside a character.
+std::string_view first_chars(std::string_view utf8, size_t count);
+
 // Draws successive status lines: over each other in a terminal, padded so no
-// stale characters remain; one per line when the output is redirected.
+// stale characters remain and cut to one column less than the console's
+// `columns` (when known), since a line that wraps cannot be drawn over; one
+// whole line per line when the output is redirected.
 class StatusLineWriter {
  public:
   explicit StatusLineWriter(bool terminal) : terminal_(terminal) {}
-  std::string render(const std::string& line);
+  std::string render(const std::string& line, std::optional<size_t> columns);
 
  private:
   bool terminal_;

@@ -3,6 +3,8 @@
 // The process's console: UTF-8 output, terminal detection, console events
 // and the immediate exit that ends the receiver.
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,11 @@ void write_stdout(std::string_view text);
 void write_stderr(std::string_view text);
 
 bool stdout_is_terminal();
+
+// Columns of the console window that standard output shows, asked anew on
+// every call so that a resized window counts; none when standard output is
+// not a console or the system does not say.
+std::optional<size_t> console_columns();
 
 // Hides the console window, if the process has one; output still goes to it.
 // Linux has no window of the process's own to hide.

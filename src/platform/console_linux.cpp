@@ -1,5 +1,6 @@
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -44,6 +45,14 @@ void write_stderr(std::string_view text) {
 
 bool stdout_is_terminal() {
   return ::isatty(STDOUT_FILENO) == 1;
+}
+
+std::optional<size_t> console_columns() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+    return std::nullopt;
+  }
+  return size.ws_col;
 }
 
 void hide_console() {}

@@ -63,6 +63,18 @@ bool stdout_is_terminal() {
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
 
+std::optional<size_t> console_columns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+    return std::nullopt;
+  }
+  const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+  if (columns <= 0) {
+    return std::nullopt;
+  }
+  return static_cast<size_t>(columns);
+}
+
 void hide_console() {
   HWND window = GetConsoleWindow();
   if (window != nullptr) {

@@ -1,5 +1,6 @@
 #include "section/frame_writer.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -9,6 +10,19 @@
 #include "platform/thread.hpp"
 
 namespace korvex::section {
+namespace {
+
+// "WxH" of the largest 16:9 NV12 picture of `bytes` or fewer, for people
+// choosing a smaller size on the phone.
+std::string largest_wide_picture(uint64_t bytes) {
+  uint64_t k = 0;  // the picture is 16k x 9k, 216 k^2 bytes; k even keeps both sides even
+  while (216 * (k + 2) * (k + 2) <= bytes) {
+    k += 2;
+  }
+  return fmt::format("{}x{}", 16 * k, 9 * k);
+}
+
+}  // namespace
 
 Result<std::shared_ptr<FrameWriter>> FrameWriter::start() {
   std::shared_ptr<FrameWriter> writer(new FrameWriter(
@@ -27,12 +41,32 @@ Result<std::shared_ptr<FrameWriter>> FrameWriter::start() {
 }
 
 Result<void> FrameWriter::write_frame(const Nv12Frame& frame) {
+  std::string warning;
+  Result<void> written = write_locked(frame, warning);
+  if (!warning.empty()) {
+    warn_(warning);
+  }
+  return written;
+}
+
+Result<void> FrameWriter::write_locked(const Nv12Frame& frame, std::string& warning) {
   std::lock_guard guard(lock_);
   if (!section_) {
     return fail("frame section not mapped");
   }
   const uint64_t size = frame.data.size();
   if (size > geometry_.slot_size) {
+    const std::pair<uint32_t, uint32_t> size_refused{frame.width, frame.height};
+    if (refused_sizes_.size() < kSizesReported &&
+        std::find(refused_sizes_.begin(), refused_sizes_.end(), size_refused) ==
+            refused_sizes_.end()) {
+      refused_sizes_.push_back(size_refused);
+      warning = fmt::format(
+          "frame section: a {}x{} picture ({} bytes) does not fit a slot ({} bytes, at most {} "
+          "at 16:9); the camera gets no picture of this size",
+          frame.width, frame.height, size, geometry_.slot_size,
+          largest_wide_picture(geometry_.slot_size));
+    }
     return fail(fmt::format("frame {} bytes exceeds slot {}", size, geometry_.slot_size));
   }
   if (size != uint64_t{frame.width} * frame.height * 3 / 2) {

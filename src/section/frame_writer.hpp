@@ -9,7 +9,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/nv12_frame.hpp"
 #include "common/result.hpp"
@@ -29,6 +32,9 @@ class FrameWriter {
 
   // Publishes one picture as the section's next frame. Every check comes
   // before the first store, so a refused frame leaves the section untouched.
+  // A picture larger than a slot is also reported on standard error, once
+  // for each of the first few sizes refused: nothing of such a stream reaches
+  // the camera, while the status line shows it decoding.
   Result<void> write_frame(const Nv12Frame& frame);
 
   // Set by each accepted hello, cleared when the connection ends.
@@ -39,6 +45,8 @@ class FrameWriter {
   uint64_t written() const { return written_.load(); }
 
  private:
+  static constexpr size_t kSizesReported = 4;  // picture sizes said not to fit, at most
+
   friend class FrameWriterTest;  // runs a writer on plain memory, without its thread
 
   using Opener = std::function<Result<MappedSection>(bool* creation_denied)>;
@@ -51,6 +59,8 @@ class FrameWriter {
   // One pass of the "shm" thread: heartbeat when mapped, else one mapping
   // attempt whose failure is dropped (the next pass tries again).
   void tend_section();
+  // write_frame under the lock; a line to print after it is released goes to `warning`.
+  Result<void> write_locked(const Nv12Frame& frame, std::string& warning);
 
   const Opener open_;
   const TickSource tick_;
@@ -60,6 +70,7 @@ class FrameWriter {
   std::mutex lock_;           // guards section_, geometry_ and every access to the view
   MappedSection section_;     // null until the first successful mapping, then for good
   SectionGeometry geometry_;  // as validated when mapped
+  std::vector<std::pair<uint32_t, uint32_t>> refused_sizes_;  // reported, at most kSizesReported
   std::atomic<uint64_t> written_{0};
   std::atomic<bool> mapped_{false};
   std::atomic<bool> phone_active_{false};  // written by connections, read by "shm"

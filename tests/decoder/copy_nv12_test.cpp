@@ -15,18 +15,25 @@ using Microsoft::WRL::ComPtr;
 namespace korvex::decoder {
 namespace {
 
+// Which interfaces a fake 2-D buffer offers: IMF2DBuffer alone, as older
+// buffers do, or IMF2DBuffer2 too, which tells where the buffer starts and
+// how long it is.
+enum class Kind { only_2d, with_size };
+
 // A 2-D buffer whose first row and pitch are whatever the test says, so that
-// pitches no real buffer hands out here can be tried.
-class Fake2DBuffer final : public IMFMediaBuffer, public IMF2DBuffer {
+// pitches and layouts no real buffer hands out here can be tried.
+class Fake2DBuffer final : public IMFMediaBuffer, public IMF2DBuffer2 {
  public:
-  Fake2DBuffer(std::vector<uint8_t> memory, size_t first_row, LONG pitch)
-      : memory_(std::move(memory)), first_row_(first_row), pitch_(pitch) {}
+  Fake2DBuffer(std::vector<uint8_t> memory, size_t first_row, LONG pitch, Kind kind = Kind::only_2d)
+      : memory_(std::move(memory)), first_row_(first_row), pitch_(pitch), kind_(kind) {}
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (iid == __uuidof(IUnknown) || iid == __uuidof(IMFMediaBuffer)) {
       *out = static_cast<IMFMediaBuffer*>(this);
     } else if (iid == __uuidof(IMF2DBuffer)) {
       *out = static_cast<IMF2DBuffer*>(this);
+    } else if (iid == __uuidof(IMF2DBuffer2) && kind_ == Kind::with_size) {
+      *out = static_cast<IMF2DBuffer2*>(this);
     } else {
       *out = nullptr;
       return E_NOINTERFACE;
@@ -78,12 +85,31 @@ class Fake2DBuffer final : public IMFMediaBuffer, public IMF2DBuffer {
   STDMETHODIMP ContiguousCopyTo(BYTE*, DWORD) override { return E_NOTIMPL; }
   STDMETHODIMP ContiguousCopyFrom(const BYTE*, DWORD) override { return E_NOTIMPL; }
 
+  STDMETHODIMP Lock2DSize(MF2DBuffer_LockFlags, BYTE** first_row, LONG* pitch, BYTE** start,
+                          DWORD* length) override {
+    *start = memory_.data();
+    *length = static_cast<DWORD>(memory_.size());
+    return Lock2D(first_row, pitch);
+  }
+  STDMETHODIMP Copy2DTo(IMF2DBuffer2*) override { return E_NOTIMPL; }
+
  private:
   std::atomic<ULONG> refs_{1};
   std::vector<uint8_t> memory_;
   size_t first_row_;
   LONG pitch_;
+  Kind kind_;
 };
+
+ComPtr<IMFMediaBuffer> fake_2d(std::vector<uint8_t> memory, size_t first_row, LONG pitch,
+                               Kind kind) {
+  ComPtr<IMFMediaBuffer> buffer;
+  buffer.Attach(
+      static_cast<IMFMediaBuffer*>(new Fake2DBuffer(std::move(memory), first_row, pitch, kind)));
+  return buffer;
+}
+
+constexpr Kind kKinds[] = {Kind::only_2d, Kind::with_size};
 
 class CopyNv12 : public ::testing::Test {
  protected:
@@ -181,34 +207,57 @@ TEST_F(CopyNv12, ContiguousBufferTooShortIsRefused) {
 
 TEST_F(CopyNv12, TwoDimensionalBufferUsesItsPitchAndRefusesOneBelowTheWidth) {
   const std::vector<uint8_t> memory = surface(48, 96);
-  ComPtr<IMFMediaBuffer> top_down;
-  top_down.Attach(static_cast<IMFMediaBuffer*>(new Fake2DBuffer(memory, 0, 96)));
-  // The stride argument is for contiguous buffers only.
-  auto frame = copy_nv12(sample_with(top_down.Get(), 0).Get(), 64, 32, 64, 0, {0, 0, 64, 30});
-  ASSERT_TRUE(frame.ok()) << frame.error();
-  EXPECT_EQ(frame->data, expected(memory, 96, 32, {0, 0, 64, 30}));
+  for (const Kind kind : kKinds) {
+    // The stride argument is for contiguous buffers only.
+    auto frame = copy_nv12(sample_with(fake_2d(memory, 0, 96, kind).Get(), 0).Get(), 64, 32, 64, 0,
+                           {0, 0, 64, 30});
+    ASSERT_TRUE(frame.ok()) << frame.error();
+    EXPECT_EQ(frame->data, expected(memory, 96, 32, {0, 0, 64, 30}));
 
-  for (const LONG pitch : {32L, -32L}) {
-    ComPtr<IMFMediaBuffer> narrow;
-    narrow.Attach(static_cast<IMFMediaBuffer*>(new Fake2DBuffer(memory, 0, pitch)));
-    auto refused = copy_nv12(sample_with(narrow.Get(), 0).Get(), 64, 32, 64, 0);
-    ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error(), "output pitch 32 smaller than width 64");
+    for (const LONG pitch : {32L, -32L}) {
+      auto refused =
+          copy_nv12(sample_with(fake_2d(memory, 0, pitch, kind).Get(), 0).Get(), 64, 32, 64, 0);
+      ASSERT_FALSE(refused.ok());
+      EXPECT_EQ(refused.error(), "output pitch 32 smaller than width 64");
+    }
   }
 }
 
 TEST_F(CopyNv12, BottomUpBufferIsReadBackwardsFromItsFirstRow) {
   // Rows stored last to first: picture row r sits at memory row 47 - r.
   const std::vector<uint8_t> stored = surface(48, 64);
-  ComPtr<IMFMediaBuffer> bottom_up;
-  bottom_up.Attach(static_cast<IMFMediaBuffer*>(new Fake2DBuffer(stored, 47 * 64, -64)));
-  auto frame = copy_nv12(sample_with(bottom_up.Get(), 0).Get(), 64, 32, 64, 0);
-  ASSERT_TRUE(frame.ok()) << frame.error();
   std::vector<uint8_t> flipped;
   for (int r = 47; r >= 0; --r) {
     flipped.insert(flipped.end(), stored.begin() + r * 64, stored.begin() + (r + 1) * 64);
   }
-  EXPECT_EQ(frame->data, flipped);
+  for (const Kind kind : kKinds) {
+    auto frame =
+        copy_nv12(sample_with(fake_2d(stored, 47 * 64, -64, kind).Get(), 0).Get(), 64, 32, 64, 0);
+    ASSERT_TRUE(frame.ok()) << frame.error();
+    EXPECT_EQ(frame->data, flipped);
+  }
+}
+
+TEST_F(CopyNv12, TwoDimensionalBufferShorterThanItsRowsIsRefusedBeforeAnyCopy) {
+  // 64 x 32 coded needs 48 rows: 32 of luma, 16 of chroma.
+  for (const Kind kind : kKinds) {
+    auto short_one =
+        copy_nv12(sample_with(fake_2d(surface(47, 96), 0, 96, kind).Get(), 0).Get(), 64, 32, 64, 0);
+    ASSERT_FALSE(short_one.ok());
+    EXPECT_EQ(short_one.error(), "output buffer 4512 bytes does not hold 48 rows of pitch 96");
+  }
+
+  // Long enough, but the rows start one row in (top-down) or one row short of
+  // the end (bottom-up): only a buffer that tells its start can show it.
+  const std::vector<uint8_t> memory = surface(48, 96);
+  auto shifted = copy_nv12(sample_with(fake_2d(memory, 96, 96, Kind::with_size).Get(), 0).Get(), 64,
+                           32, 64, 0);
+  ASSERT_FALSE(shifted.ok());
+  EXPECT_EQ(shifted.error(), "output buffer 4608 bytes does not hold 48 rows of pitch 96");
+  auto bottom_up = copy_nv12(
+      sample_with(fake_2d(memory, 46 * 96, -96, Kind::with_size).Get(), 0).Get(), 64, 32, 64, 0);
+  ASSERT_FALSE(bottom_up.ok());
+  EXPECT_EQ(bottom_up.error(), "output buffer 4608 bytes does not hold 48 rows of pitch -96");
 }
 
 TEST_F(CopyNv12, SampleWithoutATimeOrANegativeOneGetsTheFallback) {

@@ -1,7 +1,8 @@
 // Writes the phone simulator's own stream (its test picture and stamp, its
 // encoder settings) to a stream file, so the figures script can time the raw
-// decoder on exactly what the receiver decoded. Reference pictures are not
-// recorded (0 x 0): only the timing reads this file.
+// decoder on exactly what the receiver decoded, and the end-to-end test can
+// send stamped pictures faster than they can be encoded. Reference pictures
+// are not recorded (0 x 0): nothing that reads this file compares them.
 //
 //   korvex-sim-stream OUT WIDTHxHEIGHT FPS FRAMES
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -9,92 +10,137 @@
 namespace korvex::frames {
 namespace {
 
+constexpr int64_t kConfigure = -1;
+constexpr int64_t kRequest = -2;
+
 Frame frame(uint64_t pts, bool keyframe) {
   return Frame{std::vector<uint8_t>(16, static_cast<uint8_t>(pts)), pts, keyframe};
 }
 
-// The pts of every queued Frame, front to back, with Configure items as -1.
+int64_t label(const DecodeWork& work) {
+  if (const Frame* f = std::get_if<Frame>(&work)) {
+    return static_cast<int64_t>(f->pts);
+  }
+  return std::holds_alternative<Configure>(work) ? kConfigure : kRequest;
+}
+
+// What the decode thread would pop until the queue is empty: the pts of each
+// Frame, kConfigure and kRequest for the other kinds.
 std::vector<int64_t> drain(DecodeQueue& queue) {
   std::vector<int64_t> out;
   while (queue.len() > 0) {
-    DecodeItem item = queue.pop();
-    if (const Frame* f = std::get_if<Frame>(&item)) {
-      out.push_back(static_cast<int64_t>(f->pts));
-    } else {
-      out.push_back(-1);
-    }
+    out.push_back(label(queue.pop()));
   }
   return out;
+}
+
+// Pushes frames first..last; `keys` lists the keyframes among them.
+void push_frames(DecodeQueue& queue, uint64_t first, uint64_t last,
+                 std::initializer_list<uint64_t> keys = {}) {
+  for (uint64_t i = first; i <= last; ++i) {
+    queue.push(frame(i, std::find(keys.begin(), keys.end(), i) != keys.end()));
+  }
 }
 
 TEST(DecodeQueue, KeepsOrderBelowTheLimit) {
   DecodeQueue queue(8);
   queue.push(Configure{640, 480});
-  for (uint64_t i = 1; i <= 8; ++i) {
-    queue.push(frame(i, i == 1));
-  }
+  push_frames(queue, 1, 8, {1});
   EXPECT_EQ(queue.len(), 9u);
   EXPECT_EQ(queue.evicted(), 0u);
-  EXPECT_EQ(drain(queue), (std::vector<int64_t>{-1, 1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{kConfigure, 1, 2, 3, 4, 5, 6, 7, 8}));
 }
 
-TEST(DecodeQueue, EvictsTheOldestNonKeyFrame) {
+TEST(DecodeQueue, EvictsTheOldestNonKeyFrameAndTheFramesThatReferToIt) {
+  // Frame 2 goes, and frame 3, which refers to it; keyframe 4 starts a clean chain.
   DecodeQueue queue(8);
-  for (uint64_t i = 1; i <= 8; ++i) {
-    queue.push(frame(i, false));
-  }
+  push_frames(queue, 1, 8, {1, 4});
   queue.push(frame(9, false));
   EXPECT_EQ(queue.evicted(), 1u);
-  EXPECT_EQ(drain(queue), (std::vector<int64_t>{2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(queue.orphaned(), 1u);
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{1, 4, 5, 6, 7, 8, 9}));
 
-  // Keyframes in front survive; the first non-key frame behind them goes.
-  queue.push(frame(1, true));
-  queue.push(frame(2, true));
-  for (uint64_t i = 3; i <= 8; ++i) {
-    queue.push(frame(i, false));
-  }
+  // Keyframes in front survive; the first non-key frame behind them goes with
+  // the rest of its chain, which the arriving keyframe ends.
+  push_frames(queue, 1, 8, {1, 2});
   queue.push(frame(9, true));
-  EXPECT_EQ(drain(queue), (std::vector<int64_t>{1, 2, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{1, 2, 9}));
+  EXPECT_EQ(queue.evicted(), 2u);
+  EXPECT_EQ(queue.orphaned(), 1u + 5u);
 
-  // Seven non-key frames and then a keyframe: a non-key frame goes.
-  for (uint64_t i = 1; i <= 7; ++i) {
-    queue.push(frame(i, false));
-  }
-  queue.push(frame(8, true));
+  // Seven non-key frames and then a keyframe: the chain ends at the keyframe.
+  push_frames(queue, 1, 8, {8});
   queue.push(frame(9, false));
-  EXPECT_EQ(drain(queue), (std::vector<int64_t>{2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{8, 9}));
   EXPECT_EQ(queue.evicted(), 3u);
+  EXPECT_EQ(queue.orphaned(), 6u + 6u);
+}
+
+TEST(DecodeQueue, ABrokenChainDropsArrivingFramesAndAsksForAKeyframeUntilOneComes) {
+  DecodeQueue queue(8);
+  push_frames(queue, 1, 8);
+  queue.push(frame(9, false));  // 1 goes; 2..9 refer to it
+  EXPECT_EQ(queue.evicted(), 1u);
+  EXPECT_EQ(queue.orphaned(), 8u);
+  EXPECT_EQ(queue.len(), 0u);
+  EXPECT_EQ(label(queue.pop()), kRequest);  // at once, though the queue is empty
+
+  push_frames(queue, 10, 11);
+  EXPECT_EQ(queue.len(), 0u);
+  EXPECT_EQ(queue.orphaned(), 10u);
+  EXPECT_EQ(label(queue.pop()), kRequest);  // asked again: the first may go unanswered
+
+  push_frames(queue, 12, 13, {12});
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{12, 13}));
+  EXPECT_EQ(queue.evicted(), 1u);
+  EXPECT_EQ(queue.orphaned(), 10u);
+
+  // The request comes out ahead of frames already waiting.
+  DecodeQueue small(2);
+  push_frames(small, 1, 3, {1});  // 2 goes, 3 refers to it
+  EXPECT_EQ(drain(small), (std::vector<int64_t>{kRequest, 1}));
+}
+
+TEST(DecodeQueue, AConfigureEndsABrokenChainAndIsNeverEvictedNorCounted) {
+  DecodeQueue queue(8);
+  push_frames(queue, 1, 8);
+  queue.push(Configure{1920, 1080});
+  EXPECT_EQ(queue.evicted(), 0u);
+  EXPECT_EQ(queue.len(), 9u);
+  queue.push(frame(9, false));  // 1 goes with 2..8; 9 follows the Configure
+  EXPECT_EQ(queue.evicted(), 1u);
+  EXPECT_EQ(queue.orphaned(), 7u);
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{kConfigure, 9}));
+
+  // A chain broken into frames still to come ends at the next stream's start.
+  push_frames(queue, 1, 9);
+  EXPECT_EQ(label(queue.pop()), kRequest);
+  queue.push(Configure{});
+  push_frames(queue, 10, 11);
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{kConfigure, 10, 11}));
+
+  // A Configure at the front is skipped over by the eviction scan.
+  queue.push(Configure{});
+  push_frames(queue, 1, 9, {5});
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{kConfigure, 5, 6, 7, 8, 9}));
 }
 
 TEST(DecodeQueue, AllKeyframesEvictsTheOldestFrame) {
   DecodeQueue queue(8);
-  for (uint64_t i = 1; i <= 8; ++i) {
-    queue.push(frame(i, true));
-  }
-  queue.push(frame(9, false));
+  push_frames(queue, 1, 8, {1, 2, 3, 4, 5, 6, 7, 8});
+  queue.push(frame(9, false));  // refers to keyframe 8, which stays
   EXPECT_EQ(queue.evicted(), 1u);
+  EXPECT_EQ(queue.orphaned(), 0u);
   EXPECT_EQ(drain(queue), (std::vector<int64_t>{2, 3, 4, 5, 6, 7, 8, 9}));
-}
 
-TEST(DecodeQueue, ConfigureIsNeverEvictedNorCounted) {
-  DecodeQueue queue(8);
-  for (uint64_t i = 1; i <= 8; ++i) {
-    queue.push(frame(i, false));
-  }
-  queue.push(Configure{1920, 1080});
-  EXPECT_EQ(queue.evicted(), 0u);
-  EXPECT_EQ(queue.len(), 9u);
-  queue.push(frame(9, false));
-  EXPECT_EQ(queue.evicted(), 1u);
-  EXPECT_EQ(queue.len(), 9u);
-  EXPECT_EQ(drain(queue), (std::vector<int64_t>{2, 3, 4, 5, 6, 7, 8, -1, 9}));
-
-  // A Configure at the front is skipped over by the eviction scan.
-  queue.push(Configure{});
-  for (uint64_t i = 1; i <= 9; ++i) {
-    queue.push(frame(i, false));
-  }
-  EXPECT_EQ(drain(queue), (std::vector<int64_t>{-1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  // Room for one frame: a non-key frame refers to the keyframe it evicts.
+  DecodeQueue single(1);
+  single.push(frame(1, true));
+  single.push(frame(2, false));
+  EXPECT_EQ(single.evicted(), 1u);
+  EXPECT_EQ(single.orphaned(), 1u);
+  EXPECT_EQ(label(single.pop()), kRequest);
+  EXPECT_EQ(single.len(), 0u);
 }
 
 TEST(DecodeQueue, FrameBytesMoveThroughWithoutCopy) {
@@ -102,8 +148,8 @@ TEST(DecodeQueue, FrameBytesMoveThroughWithoutCopy) {
   Frame f = frame(1, true);
   const uint8_t* bytes = f.data.data();
   queue.push(std::move(f));
-  DecodeItem item = queue.pop();
-  EXPECT_EQ(std::get<Frame>(item).data.data(), bytes);
+  DecodeWork work = queue.pop();
+  EXPECT_EQ(std::get<Frame>(work).data.data(), bytes);
 }
 
 TEST(DecodeQueue, PopWaitsForThePush) {
@@ -112,19 +158,18 @@ TEST(DecodeQueue, PopWaitsForThePush) {
   EXPECT_EQ(popped.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
   queue.push(frame(42, true));
   ASSERT_EQ(popped.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-  DecodeItem item = popped.get();
-  EXPECT_EQ(std::get<Frame>(item).pts, 42u);
+  DecodeWork work = popped.get();
+  EXPECT_EQ(std::get<Frame>(work).pts, 42u);
   EXPECT_EQ(queue.len(), 0u);
 }
 
-TEST(DecodeQueue, ConcurrentProducersNeverExceedTheLimit) {
+TEST(DecodeQueue, ConcurrentProducersNeverExceedTheLimitAndEveryFrameIsCounted) {
   DecodeQueue queue(8);
   std::atomic<bool> done{false};
   std::atomic<uint64_t> popped{0};
   std::thread consumer([&] {
     while (!done.load() || queue.len() > 0) {
-      if (queue.len() > 0) {
-        queue.pop();
+      if (queue.len() > 0 && std::holds_alternative<Frame>(queue.pop())) {
         ++popped;
       }
     }
@@ -140,7 +185,7 @@ TEST(DecodeQueue, ConcurrentProducersNeverExceedTheLimit) {
   b.join();
   done = true;
   consumer.join();
-  EXPECT_EQ(popped.load() + queue.evicted(), 4000u);
+  EXPECT_EQ(popped.load() + queue.evicted() + queue.orphaned(), 4000u);
 }
 
 }  // namespace

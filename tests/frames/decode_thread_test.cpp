@@ -142,6 +142,15 @@ TEST(DecodeLoop, FiveFailuresInARowRecreateTheDecoderFourDoNot) {
   EXPECT_EQ(h.created.size(), 2u);
 }
 
+TEST(DecodeLoop, AKeyframeRequestFromTheQueueAsksThePhoneAndNothingElse) {
+  Harness h;
+  h.loop.handle(RequestKeyframe{});
+  EXPECT_EQ(h.keyframe_requests, 1);
+  EXPECT_TRUE(h.created.empty());
+  EXPECT_TRUE(h.lines.empty());
+  EXPECT_EQ(h.counters->frames_dropped, 0u);
+}
+
 TEST(DecodeLoop, DumpsFrames1And30And60AnnouncingTheFirstThree) {
   const auto dir =
       std::filesystem::temp_directory_path() /

@@ -23,7 +23,8 @@ SIM = os.environ.get("KORVEX_PHONE_SIM", "")
 LISTENING = b"-> listening on TCP 45334\n"
 PICTURES = re.compile(r"camera pictures: (\d+) \(repeats (\d+), placeholder (\d+)\)")
 SUMMARY = re.compile(r"frames=(\d+) torn=(\d+) unreadable=(\d+) gaps=(\d+) size=(\S+) "
-                     r"latency_ms_p50=(\S+) latency_ms_p99=(\S+) latency_ms_max=(\S+)\n$")
+                     r"latency_ms_p50=(\S+) latency_ms_p99=(\S+) latency_ms_max=(\S+) "
+                     r"backwards=(\d+)\n$")
 SECONDS = 6
 
 
@@ -69,6 +70,7 @@ class CameraEndToEnd(unittest.TestCase):
         # now and then; it must show most of them, in order.
         self.assertGreaterEqual(int(frames), sent * 7 // 10, out)
         self.assertLessEqual(int(frames), sent, out)
+        self.assertEqual(int(summary.group(9)), 0, out)  # no stamp went backwards
         self.assertLessEqual(total, (SECONDS + 8) * 30 + 5, "faster than 30 pictures a second")
         print(f"sent {sent} | camera pictures {total}, repeats {repeats}, placeholder "
               f"{placeholder} | " + out.strip().splitlines()[-1], file=sys.stderr)

@@ -25,7 +25,8 @@ SECTION = "Global\\Korvex.Frames" if WINE else "/Korvex.Frames"
 HEADER = re.compile(r"magic=0x4658564B version=1 slot_count=3 slot_size=3110400 "
                     r"frame_counter=(\d+) activity_tick=(\d+)\n")
 SUMMARY = re.compile(r"frames=(\d+) torn=(\d+) unreadable=(\d+) gaps=(\d+) size=(\S+) "
-                     r"latency_ms_p50=(\S+) latency_ms_p99=(\S+) latency_ms_max=(\S+)\n$")
+                     r"latency_ms_p50=(\S+) latency_ms_p99=(\S+) latency_ms_max=(\S+) "
+                     r"backwards=(\d+)\n$")
 # mDNS would send to the network; Wine cannot do it at all.
 RECEIVER_ARGS = ["--no-audio", "--no-vcam", "--no-mdns"]
 
@@ -103,6 +104,7 @@ class FrameSection(unittest.TestCase):
         self.assertEqual(int(unreadable), 0, out)
         self.assertEqual(size, "320x240")
         self.assertLess(int(gaps), 5, out)
+        self.assertEqual(int(summary.group(9)), 0, out)  # no stamp went backwards
         self.assertLess(float(summary.group(6)), 200.0, out)  # p50 latency in ms
         # The writer went quiet with the phone gone: a source shows its placeholder once.
         self.assertRegex(out, r"shown 1 times, \d+ ms in all\n")

@@ -23,12 +23,16 @@ def launcher_from_argv():
     return command
 
 
-def open_terminal():
-    """A pseudo-terminal wide enough that a status line never wraps (Wine's console
-    wraps at the terminal's width)."""
+def open_terminal(columns=300):
+    """A pseudo-terminal, by default wide enough that a status line never wraps (Wine's
+    console wraps at the terminal's width)."""
     master, slave = pty.openpty()
-    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 300, 0, 0))
+    set_terminal_columns(slave, columns)
     return master, slave
+
+
+def set_terminal_columns(fd, columns):
+    fcntl.ioctl(fd, termios.TIOCSWINSZ, struct.pack("HHHH", 50, columns, 0, 0))
 
 
 def screen_text(raw):
@@ -99,7 +103,7 @@ def under_wine(command):
 class Receiver:
     """A running receiver with its output collected as it arrives."""
 
-    def __init__(self, command, args, terminal=False, env=None):
+    def __init__(self, command, args, terminal=False, env=None, columns=300):
         self.out = b""
         self.err = b""
         full_env = dict(os.environ)
@@ -107,7 +111,7 @@ class Receiver:
         if env:
             full_env.update(env)
         if terminal:
-            master, slave = open_terminal()
+            master, slave = open_terminal(columns)
             self.proc = subprocess.Popen(command + args, stdin=slave, stdout=slave,
                                          stderr=subprocess.PIPE, env=full_env,
                                          start_new_session=True)
@@ -121,6 +125,10 @@ class Receiver:
         self._err_fd = self.proc.stderr.fileno()
         os.set_blocking(self._out_fd, False)
         os.set_blocking(self._err_fd, False)
+
+    def resize_terminal(self, columns):
+        """Makes the terminal that terminal=True gave the program this many columns wide."""
+        set_terminal_columns(self._out_fd, columns)
 
     def _pump(self, timeout):
         fds = [fd for fd in (self._out_fd, self._err_fd) if fd is not None]

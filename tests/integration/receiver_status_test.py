@@ -144,6 +144,41 @@ class ReceivingMode(unittest.TestCase):
         for frame in frames:
             self.assertEqual(frame, "cam disabled | " + IDLE)
 
+    def drawn_lines(self, r):
+        """The status lines drawn over each other, after checking that none wrapped."""
+        rest = screen_text(r.out).split("\n\n", 1)[1]
+        self.assertNotIn("\n", rest)
+        return [frame for frame in rest.split("\r") if frame]
+
+    def test_terminal_lines_are_cut_to_one_column_less_than_the_console(self):
+        r = self.start(["--no-audio", "--no-vcam", "--no-mdns"], terminal=True, columns=60)
+        r.wait_for(lambda r: r.out.count(b"\rcam disabled") >= 3)
+        self.assertEqual(r.stop(signal.SIGINT), 0)
+        frames = self.drawn_lines(r)
+        self.assertGreaterEqual(len(frames), 3)
+        for frame in frames:
+            self.assertEqual(frame, ("cam disabled | " + IDLE)[:59])
+
+    @unittest.skipIf(under_wine(COMMAND),
+                     "Wine's console takes the terminal's width at its start and keeps it")
+    def test_terminal_lines_follow_a_resized_console(self):
+        r = self.start(["--no-audio", "--no-vcam", "--no-mdns"], terminal=True, columns=60)
+        r.wait_for(lambda r: r.out.count(b"\rcam disabled") >= 2)
+        drawn_wide = len(r.out)
+        r.resize_terminal(40)
+        r.wait_for(lambda r: r.out[drawn_wide:].count(b"\rcam disabled") >= 3)
+        self.assertEqual(r.stop(signal.SIGINT), 0)
+        line = "cam disabled | " + IDLE
+        frames = self.drawn_lines(r)
+        # One line may have been drawn before the new width was read; the narrower
+        # ones pad only up to the new width.
+        self.assertEqual(frames[:2], [line[:59]] * 2)
+        self.assertEqual(frames[-2:], [line[:39]] * 2)
+        for frame in frames:
+            self.assertIn(frame.rstrip(" "), (line[:59].rstrip(" "), line[:39].rstrip(" ")))
+            self.assertLessEqual(len(frame), 59 if frame.rstrip(" ") == line[:59].rstrip(" ")
+                                 else 39, frame)
+
     def test_non_ascii_text_reaches_a_terminal_and_a_pipe_intact(self):
         # Wine's console shows characters outside the Basic Multilingual Plane
         # as replacement characters, so the terminal gets letters from it only.

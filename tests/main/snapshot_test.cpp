@@ -25,7 +25,7 @@ TEST(Snapshot, StartsAtZero) {
   EXPECT_EQ(counters.phone_name(), "");
 }
 
-TEST(Snapshot, CopiesCountersAndAddsEvictionsToDrops) {
+TEST(Snapshot, CopiesCountersAndAddsTheQueuesDropsToDrops) {
   Counters counters;
   counters.frames_received = 12;
   counters.frames_decoded = 9;
@@ -40,8 +40,8 @@ TEST(Snapshot, CopiesCountersAndAddsEvictionsToDrops) {
 
   DecodeQueue queue(2);
   queue.push(Configure{1280, 720});
-  for (int i = 0; i < 5; ++i) {
-    queue.push(Frame{{1, 2, 3}, static_cast<uint64_t>(i), false});
+  for (int i = 0; i < 7; ++i) {
+    queue.push(Frame{{1, 2, 3}, static_cast<uint64_t>(i), i == 0 || i == 5});
   }
   const CounterSnapshot s = take_snapshot(counters, queue);
   EXPECT_EQ(s.frames_received, 12u);
@@ -53,8 +53,12 @@ TEST(Snapshot, CopiesCountersAndAddsEvictionsToDrops) {
   EXPECT_EQ(s.width, 1280u);
   EXPECT_EQ(s.height, 720u);
   EXPECT_TRUE(s.connected);
-  EXPECT_EQ(s.dropped, 2u + 3u);  // 3 of the 5 frames were evicted
-  EXPECT_EQ(s.queue_length, 3u);  // the Configure and 2 frames
+  // Frame 1 was evicted from the full queue, and 2, 3 and 4, which refer to
+  // it, were thrown away; then keyframe 0 was evicted to make room for 6.
+  EXPECT_EQ(queue.evicted(), 2u);
+  EXPECT_EQ(queue.orphaned(), 3u);
+  EXPECT_EQ(s.dropped, 2u + 2u + 3u);
+  EXPECT_EQ(s.queue_length, 3u);  // the Configure and frames 5 and 6
 }
 
 TEST(Snapshot, AudioLevelAndPhoneNameAreReadBack) {

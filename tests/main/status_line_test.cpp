@@ -97,26 +97,54 @@ TEST(StatusLine, ExactText) {
             "q 0 drop 0 err 0 | rtt 0.0 ms | audio 0 ms under 0 [............] 0.00");
 }
 
-TEST(StatusLineWriter, RedirectedOutputWritesWholeLines) {
+TEST(StatusLineWriter, RedirectedOutputWritesWholeLinesWhateverTheWidth) {
   StatusLineWriter writer(false);
-  EXPECT_EQ(writer.render("a long line"), "a long line\n");
-  EXPECT_EQ(writer.render("short"), "short\n");
+  EXPECT_EQ(writer.render("a long line", std::nullopt), "a long line\n");
+  EXPECT_EQ(writer.render("short", 3), "short\n");
 }
 
 TEST(StatusLineWriter, TerminalPadsShorterLinesByCharacters) {
   StatusLineWriter writer(true);
-  EXPECT_EQ(writer.render("0123456789"), "\r0123456789");
-  EXPECT_EQ(writer.render("0123"), "\r0123      ");
-  EXPECT_EQ(writer.render("0123456"), "\r0123456");
+  EXPECT_EQ(writer.render("0123456789", std::nullopt), "\r0123456789");
+  EXPECT_EQ(writer.render("0123", std::nullopt), "\r0123      ");
+  EXPECT_EQ(writer.render("0123456", std::nullopt), "\r0123456");
   // "Zoë's 📱" is 7 characters in 11 bytes; the next line pads to 7, not 11.
-  EXPECT_EQ(writer.render("Zo\xC3\xAB's \xF0\x9F\x93\xB1"), "\rZo\xC3\xAB's \xF0\x9F\x93\xB1");
-  EXPECT_EQ(writer.render("abc"), "\rabc    ");
+  EXPECT_EQ(writer.render("Zo\xC3\xAB's \xF0\x9F\x93\xB1", std::nullopt),
+            "\rZo\xC3\xAB's \xF0\x9F\x93\xB1");
+  EXPECT_EQ(writer.render("abc", std::nullopt), "\rabc    ");
+}
+
+TEST(StatusLineWriter, TerminalCutsToOneColumnLessThanTheConsoleAsItIsNow) {
+  StatusLineWriter writer(true);
+  EXPECT_EQ(writer.render("0123456789", 8), "\r0123456");
+  EXPECT_EQ(writer.render("0123456789", 11), "\r0123456789");
+  EXPECT_EQ(writer.render("0123456789", 10), "\r012345678");
+  // Narrowed: the padding stops at the new width too.
+  EXPECT_EQ(writer.render("01", 6), "\r01   ");
+  EXPECT_EQ(writer.render("0123456789", 1), "\r");
+  EXPECT_EQ(writer.render("0123", std::nullopt), "\r0123");
+
+  // Cut by characters, never inside one: "Zoë's 📱!" in a 7- and an 8-column console.
+  const std::string name = "Zo\xC3\xAB's \xF0\x9F\x93\xB1!";
+  EXPECT_EQ(writer.render(name, 7), "\rZo\xC3\xAB's ");
+  EXPECT_EQ(writer.render(name, 8), "\rZo\xC3\xAB's \xF0\x9F\x93\xB1");
 }
 
 TEST(StatusLine, CountsCharactersNotBytes) {
   EXPECT_EQ(count_chars(""), 0u);
   EXPECT_EQ(count_chars("iPhone"), 6u);
   EXPECT_EQ(count_chars("J\xC3\xBCrgen\xE2\x80\x99s iPhone"), 15u);
+}
+
+TEST(StatusLine, FirstCharsEndsBetweenCharacters) {
+  const std::string_view text = "a\xC3\xBC\xE2\x80\x99\xF0\x9F\x93\xB1z";  // 5 characters, 11 bytes
+  const size_t ends[] = {0, 1, 3, 6, 10, 11, 11};
+  for (size_t count = 0; count <= 6; ++count) {
+    const std::string_view start = first_chars(text, count);
+    EXPECT_EQ(start.size(), ends[count]) << count;
+    EXPECT_EQ(count_chars(start), std::min<size_t>(count, 5)) << count;
+  }
+  EXPECT_EQ(first_chars("", 3), "");
 }
 
 }  // namespace

@@ -98,6 +98,38 @@ TEST_F(FrameWriterTest, RefusedFramesLeaveTheSectionUntouched) {
   EXPECT_EQ(writer->written(), 1u);
 }
 
+TEST_F(FrameWriterTest, SaysOncePerSizeThatPicturesDoNotFitForTheFirstFourSizes) {
+  auto writer = make_writer();
+  openable = false;
+  pass(*writer);
+  EXPECT_FALSE(writer->write_frame(nv12(3840, 2160, 1)).ok());  // not mapped: nothing said
+  EXPECT_TRUE(warnings.empty());
+
+  openable = true;
+  pass(*writer);
+  for (int i = 0; i < 3; ++i) {
+    Result<void> refused = writer->write_frame(nv12(3840, 2160, 1));
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error(), "frame 12441600 bytes exceeds slot 3110400");
+  }
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_EQ(warnings[0],
+            "frame section: a 3840x2160 picture (12441600 bytes) does not fit a slot (3110400 "
+            "bytes, at most 1920x1080 at 16:9); the camera gets no picture of this size");
+  EXPECT_TRUE(writer->write_frame(nv12(1920, 1080, 2)).ok());
+  EXPECT_FALSE(writer->write_frame(nv12(1920, 1088, 3)).ok());
+  EXPECT_FALSE(writer->write_frame(nv12(3840, 2160, 4)).ok());
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_NE(warnings[1].find("a 1920x1088 picture (3133440 bytes)"), std::string::npos)
+      << warnings[1];
+
+  for (uint32_t width = 2000; width < 2100; width += 2) {
+    EXPECT_FALSE(writer->write_frame(nv12(width, 1080, 5)).ok());
+  }
+  EXPECT_EQ(warnings.size(), 4u);  // bounded, whatever the phone sends
+  EXPECT_EQ(writer->written(), 1u);
+}
+
 TEST_F(FrameWriterTest, UsesTheGeometryOfAnExistingHeader) {
   memory.write_header(2, 1024, 7);
   auto writer = make_writer();
@@ -112,6 +144,9 @@ TEST_F(FrameWriterTest, UsesTheGeometryOfAnExistingHeader) {
   EXPECT_EQ(memory.get<uint64_t>(16), 10u);
   EXPECT_EQ(writer->written(), 3u);
   EXPECT_EQ(writer->write_frame(nv12(32, 32, 1)).error(), "frame 1536 bytes exceeds slot 1024");
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("(1024 bytes, at most 32x18 at 16:9)"), std::string::npos)
+      << warnings[0];
 }
 
 TEST_F(FrameWriterTest, NeverMapsASectionWithAForeignHeader) {

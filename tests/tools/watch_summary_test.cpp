@@ -30,7 +30,7 @@ TEST(WatchSummary, CountsGapsUnreadableStampsSizesAndLatency) {
   const std::string report = summary.report();
   EXPECT_EQ(last_line(report),
             "frames=102 torn=2 unreadable=2 gaps=1 size=1280x720,1920x1080 latency_ms_p50=50.0 "
-            "latency_ms_p99=99.0 latency_ms_max=100.0");
+            "latency_ms_p99=99.0 latency_ms_max=100.0 backwards=0");
   EXPECT_NE(report.find("frames seen: 102\n"), std::string::npos);
   EXPECT_NE(report.find("placeholder (no sign of life for 2000 ms): shown 0 times, 0 ms in all\n"),
             std::string::npos);
@@ -40,7 +40,21 @@ TEST(WatchSummary, NothingSeen) {
   WatchSummary summary;
   EXPECT_EQ(last_line(summary.report()),
             "frames=0 torn=0 unreadable=0 gaps=0 size=- latency_ms_p50=- latency_ms_p99=- "
-            "latency_ms_max=-");
+            "latency_ms_max=- backwards=0");
+}
+
+TEST(WatchSummary, StampsGoingBackwardsAreCountedApartFromGaps) {
+  WatchSummary summary;
+  for (uint32_t index : {1, 2, 3, 2, 3, 5, 5}) {  // back to 2; on from 3 to 5; 5 again
+    summary.add_frame(64, 64, Stamp{index, 0}, 0);
+  }
+  summary.add_frame(64, 64, std::nullopt, 0);  // an unreadable stamp leaves the order alone
+  summary.add_frame(64, 64, Stamp{1, 0}, 0);
+  const std::string report = summary.report();
+  EXPECT_EQ(last_line(report),
+            "frames=9 torn=0 unreadable=1 gaps=1 size=64x64 latency_ms_p50=0.0 "
+            "latency_ms_p99=0.0 latency_ms_max=0.0 backwards=2");
+  EXPECT_NE(report.find("stamp gaps: 1\nstamps going backwards: 2\n"), std::string::npos) << report;
 }
 
 TEST(WatchSummary, PlaceholderPeriodsFromTheActivityTick) {

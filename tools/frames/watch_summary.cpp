@@ -29,6 +29,8 @@ void WatchSummary::add_frame(uint32_t width, uint32_t height, const std::optiona
   }
   if (last_index_ && stamp->index > *last_index_ + 1) {
     ++gaps_;
+  } else if (last_index_ && stamp->index < *last_index_) {
+    ++backwards_;
   }
   last_index_ = stamp->index;
   latencies_ms_.push_back(
@@ -77,13 +79,14 @@ std::string WatchSummary::report() const {
   out += fmt::format("sizes seen: {}\n", sizes.empty() ? "none" : sizes);
   out += fmt::format("unreadable stamps: {}\n", unreadable_);
   out += fmt::format("stamp gaps: {}\n", gaps_);
+  out += fmt::format("stamps going backwards: {}\n", backwards_);
   out += fmt::format("latency from send to seen: p50 {} ms, p99 {} ms, max {} ms\n", p50, p99, max);
   out += fmt::format("placeholder (no sign of life for {} ms): shown {} times, {} ms in all\n",
                      kPlaceholderAfterMs, placeholder_times_, placeholder_ms_);
   out += fmt::format(
       "frames={} torn={} unreadable={} gaps={} size={} latency_ms_p50={} latency_ms_p99={} "
-      "latency_ms_max={}\n",
-      frames_, torn_, unreadable_, gaps_, sizes.empty() ? "-" : sizes, p50, p99, max);
+      "latency_ms_max={} backwards={}\n",
+      frames_, torn_, unreadable_, gaps_, sizes.empty() ? "-" : sizes, p50, p99, max, backwards_);
   return out;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
 // What `korvex-frames --watch` saw: the frames it copied, how often the writer
-// got in the way, what the simulator's stamps say about order and delay, and
-// when a media source would have shown its placeholder.
+// got in the way, what the simulator's stamps say about order (skipped
+// forward, gone backwards) and delay, and when a media source would have
+// shown its placeholder.
 
 #include <cstdint>
 #include <optional>
@@ -39,7 +40,8 @@ class WatchSummary {
   uint64_t torn_ = 0;
   uint64_t malformed_ = 0;
   uint64_t unreadable_ = 0;
-  uint64_t gaps_ = 0;
+  uint64_t gaps_ = 0;       // stamps that skipped forward
+  uint64_t backwards_ = 0;  // stamps older than the one before
   std::optional<uint32_t> last_index_;
   std::vector<std::string> sizes_;  // distinct, in the order first seen
   std::vector<double> latencies_ms_;
