@@ -241,9 +241,11 @@ class VideoEndToEnd(unittest.TestCase):
                   file=sys.stderr)
         seen, gaps, summary = self.check_watch(watch, f"{width}x{height}", written)
         if dropped == 0:
-            # The reader polls every millisecond: at 30 fps it sees nearly every frame.
+            # The reader polls every millisecond: at 30 fps it sees nearly every frame,
+            # though a loaded machine may keep it from running for a frame time now and
+            # then (what it misses says nothing about the receiver).
             self.assertGreaterEqual(seen, written * 8 // 10, summary)
-            self.assertLessEqual(gaps, 2 if height <= 720 else written // 10, summary)
+            self.assertLessEqual(gaps, written // 20 if height <= 720 else written // 10, summary)
         print(f"{width}x{height}@{fps}: sent {frames} written {written} | {summary}",
               file=sys.stderr)
 
