@@ -9,6 +9,7 @@
 
 #include "decoder/copy_nv12_win.hpp"
 #include "decoder/media_foundation_win.hpp"
+#include "platform/com_adopt_win.hpp"
 
 using Microsoft::WRL::ComPtr;
 
@@ -103,10 +104,8 @@ class Fake2DBuffer final : public IMFMediaBuffer, public IMF2DBuffer2 {
 
 ComPtr<IMFMediaBuffer> fake_2d(std::vector<uint8_t> memory, size_t first_row, LONG pitch,
                                Kind kind) {
-  ComPtr<IMFMediaBuffer> buffer;
-  buffer.Attach(
+  return platform::adopt(
       static_cast<IMFMediaBuffer*>(new Fake2DBuffer(std::move(memory), first_row, pitch, kind)));
-  return buffer;
 }
 
 constexpr Kind kKinds[] = {Kind::only_2d, Kind::with_size};
