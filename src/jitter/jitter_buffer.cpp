@@ -37,15 +37,21 @@ void JitterBuffer::push(std::span<const float> samples) {
   if (!samples.empty()) {
     ending_ = false;  // a new stream follows straight on
   }
-  for (float sample : samples) {
-    ring_[write_] = sample;
-    write_ = (write_ + 1) % kCapacity;
-    if (queued_ == kCapacity) {
-      read_ = (read_ + 1) % kCapacity;  // the oldest sample was just overwritten
-      ++discarded_;
-    } else {
-      ++queued_;
-    }
+  // Only the newest capacity's worth of a push can stay in the ring.
+  const size_t overflow = samples.size() > kCapacity ? samples.size() - kCapacity : 0;
+  discarded_ += overflow;
+  for (std::span<const float> rest = samples.subspan(overflow); !rest.empty();) {
+    const size_t count = std::min<size_t>(rest.size(), kCapacity - write_);  // up to the ring's end
+    std::copy_n(rest.begin(), count, ring_.begin() + static_cast<std::ptrdiff_t>(write_));
+    write_ = (write_ + count) % kCapacity;
+    queued_ += count;
+    rest = rest.subspan(count);
+  }
+  if (queued_ > kCapacity) {
+    // The oldest samples were overwritten.
+    discarded_ += queued_ - kCapacity;
+    queued_ = kCapacity;
+    read_ = write_;
   }
   if (queued_ > ceiling_) {
     const uint64_t keep = std::min(trim_to_, queued_);
