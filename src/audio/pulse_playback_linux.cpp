@@ -15,9 +15,11 @@ namespace korvex::audio {
 namespace {
 
 constexpr const char* kClientName = "korvex-receiver";
-// Audio the server holds for us: enough to ride out scheduling hiccups of the
-// render thread, small enough to keep the microphone's delay low.
-constexpr pa_usec_t kTargetLatencyUs = 30'000;
+// Audio the server holds for us: enough to ride out the receiver going
+// unscheduled for as long as the default 40 ms prefill covers on the phone's
+// side (at 30 ms the server got 25 ms, and a 36 ms stall under load left a
+// hole), small enough to keep the microphone's delay low.
+constexpr pa_usec_t kTargetLatencyUs = 50'000;
 // The server asks for audio every 10 ms, and each callback renders at most
 // that much: the jitter buffer is drained in small steps, as WASAPI's period
 // does on Windows, rather than in bursts that would eat its prefill.
