@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Prints the audio path's figures over a steady stream: the phone simulator sends a 1 kHz tone
 through the receiver into a private PulseAudio null sink named like VB-CABLE for SECONDS
-(default 300); reports the receiver's underrun count and queued audio from its status line and
-the gaps found in a recording of the sink. Run it inside its own network namespace so port 45334
-is its alone:  unshare --net sh -c 'ip link set lo up; scripts/audio_soak.py RECEIVER SIM [SECONDS]'"""
+(default 300); reports the receiver's underrun count and queued audio from its status line, the
+samples it discarded (from its standard error) and the gaps found in a recording of the sink.
+Run it inside its own network namespace so port 45334 is its alone:
+  unshare --net sh -c 'ip link set lo up; scripts/audio_soak.py RECEIVER SIM [SECONDS]'"""
 
 import os
 import re
@@ -16,6 +17,7 @@ from pulse_server import CABLE, PulseServer  # noqa: E402
 from receiver import Receiver  # noqa: E402
 
 STATUS = re.compile(r"\| audio (\d+) ms under (\d+) ")
+DISCARDED = re.compile(r"audio: .* discarded .*; (\d+) samples so far")
 
 
 def main():
@@ -52,10 +54,13 @@ def main():
                 if quiet == 48:  # 1 ms of silence inside a 1 kHz tone
                     gaps += 1
         playing = [int(ms) for ms, _ in lines[2:-2]]
+        # The count starts over when the phone leaves: the highest is the run's.
+        underruns = max((int(under) for _, under in lines), default=0)
+        discarded = [int(n) for n in DISCARDED.findall(r.err.decode())]
         print(phone.stdout.read().strip().splitlines()[-1])
-        print(f"seconds={seconds} underruns={lines[-1][1] if lines else '?'} "
+        print(f"seconds={seconds} underruns={underruns} "
               f"queued_ms_min={min(playing, default=0)} queued_ms_max={max(playing, default=0)} "
-              f"recording_gaps={gaps}")
+              f"discarded_samples={discarded[-1] if discarded else 0} recording_gaps={gaps}")
     finally:
         pulse.stop()
 

@@ -23,22 +23,6 @@ struct SinkInfo {
   pa_sample_spec spec{};
 };
 
-// The sink's own format when it has a name here; other formats (24-bit,
-// a-law, µ-law, the other byte order) are offered as F32, which the server
-// converts to whatever the sink uses.
-SampleFormat format_of(pa_sample_format_t format) {
-  switch (format) {
-    case PA_SAMPLE_U8:
-      return SampleFormat::U8;
-    case PA_SAMPLE_S16NE:
-      return SampleFormat::I16;
-    case PA_SAMPLE_S32NE:
-      return SampleFormat::I32;
-    default:
-      return SampleFormat::F32;
-  }
-}
-
 // A connection to the server with its own main loop thread. Every query
 // holds the loop's lock and waits for its answer.
 class PulseConnection {
@@ -201,14 +185,17 @@ class PulseEndpoint final : public OutputEndpoint {
     return sink_.description;
   }
 
-  // The sink's sample format (pa_sample_spec) is its one range and its default.
+  // The server converts a stream into the sink's own format and rate, so
+  // every sink takes float samples at any rate, with its own channels: the
+  // receiver plays 48 kHz float whatever the sink uses (S32, U8, 44.1 kHz).
   Result<std::vector<ConfigRange>> supported_configs() const override {
-    return std::vector<ConfigRange>{ConfigRange{format_of(sink_.spec.format), sink_.spec.channels,
-                                                sink_.spec.rate, sink_.spec.rate}};
+    return std::vector<ConfigRange>{
+        ConfigRange{SampleFormat::F32, sink_.spec.channels, 1, PA_RATE_MAX}};
   }
 
+  // The sink's own rate and channels, in float as above.
   Result<StreamConfig> default_config() const override {
-    return StreamConfig{format_of(sink_.spec.format), sink_.spec.channels, sink_.spec.rate};
+    return StreamConfig{SampleFormat::F32, sink_.spec.channels, sink_.spec.rate};
   }
 
   Result<std::unique_ptr<OutputStream>> build_stream(const StreamConfig& config,

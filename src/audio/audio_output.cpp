@@ -36,6 +36,36 @@ void print_stream_error(const std::string& error) {
   platform::write_stderr(fmt::format("audio stream error: {}\n", error));
 }
 
+void print_back(const OpenedStream& opened) {
+  platform::write_stderr(fmt::format("audio back: playing into \"{}\" ({} Hz, {} ch)\n",
+                                     opened.endpoint_name, opened.config.sample_rate,
+                                     opened.config.channels));
+}
+
+// Builds a stream into the endpoint that renders from `jitter`, and starts it.
+Result<OpenedStream> start_stream(FoundDevice found, std::shared_ptr<jitter::JitterBuffer> jitter,
+                                  ErrorCallback on_error) {
+  auto config = choose_stream_config(*found.endpoint);
+  if (!config) {
+    return fail(config.error());
+  }
+  auto state =
+      std::make_shared<RenderState>(std::move(jitter), config->sample_rate, config->channels);
+  auto on_data = render_callback(config->format, std::move(state));
+  if (!on_data) {
+    return fail(on_data.error());
+  }
+  auto stream =
+      found.endpoint->build_stream(config.value(), std::move(on_data.value()), std::move(on_error));
+  if (!stream) {
+    return fail(fmt::format("could not build output stream: {}", stream.error()));
+  }
+  if (auto started = stream.value()->play(); !started) {
+    return fail(fmt::format("could not start audio: {}", started.error()));
+  }
+  return OpenedStream{std::move(stream.value()), std::move(found.name), config.value()};
+}
+
 }  // namespace
 
 Result<StreamConfig> choose_stream_config(const OutputEndpoint& endpoint) {
@@ -64,38 +94,42 @@ Result<StreamConfig> choose_stream_config(const OutputEndpoint& endpoint) {
   return fallback.value();
 }
 
-Result<AudioOutput> open_audio_output(AudioHost& host, std::string_view device,
-                                      std::shared_ptr<jitter::JitterBuffer> jitter) {
-  auto found = find_output_device(host, device);
+Result<AudioOutput> open_audio_output(HostFactory hosts, std::string_view device,
+                                      std::shared_ptr<jitter::JitterBuffer> jitter,
+                                      std::chrono::milliseconds retry) {
+  auto host = hosts();
+  auto found = find_output_device(*host, device);
   if (!found) {
     return fail(found.error());
   }
-  auto config = choose_stream_config(*found->endpoint);
-  if (!config) {
-    return fail(config.error());
+  const std::string name = found->name;
+  // The same endpoint, by the name it had: not whatever --device would match now.
+  auto reopen = [hosts = std::move(hosts), name,
+                 jitter](ErrorCallback on_error) -> Result<OpenedStream> {
+    auto host = hosts();
+    auto found = find_output_named(*host, name);
+    if (!found) {
+      return fail(found.error());
+    }
+    return start_stream(std::move(found.value()), jitter, std::move(on_error));
+  };
+  auto keeper =
+      std::make_unique<StreamKeeper>(std::move(reopen), print_stream_error, print_back, retry);
+  auto opened = start_stream(std::move(found.value()), std::move(jitter), keeper->error_callback());
+  if (!opened) {
+    return fail(opened.error());
   }
-  auto state =
-      std::make_shared<RenderState>(std::move(jitter), config->sample_rate, config->channels);
-  auto on_data = render_callback(config->format, std::move(state));
-  if (!on_data) {
-    return fail(on_data.error());
+  AudioOutput output{opened->endpoint_name, opened->config.sample_rate, opened->config.channels,
+                     std::move(keeper)};
+  if (auto kept = output.keeper->keep(std::move(opened->stream)); !kept) {
+    return fail(kept.error());
   }
-  auto stream =
-      found->endpoint->build_stream(config.value(), std::move(on_data.value()), print_stream_error);
-  if (!stream) {
-    return fail(fmt::format("could not build output stream: {}", stream.error()));
-  }
-  if (auto started = stream.value()->play(); !started) {
-    return fail(fmt::format("could not start audio: {}", started.error()));
-  }
-  return AudioOutput{std::move(stream.value()), std::move(found->name), config->sample_rate,
-                     config->channels};
+  return output;
 }
 
 Result<AudioOutput> open_audio_output(std::string_view device,
                                       std::shared_ptr<jitter::JitterBuffer> jitter) {
-  auto host = make_audio_host();
-  return open_audio_output(*host, device, std::move(jitter));
+  return open_audio_output(make_audio_host, device, std::move(jitter), kReopenInterval);
 }
 
 }  // namespace korvex::audio

@@ -1,14 +1,18 @@
 #pragma once
 
 // The receiver's audio output: the phone's microphone, from the jitter
-// buffer, played into the endpoint --device names.
+// buffer, played into the endpoint --device names, and played into it again
+// when it comes back after being lost.
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "audio/audio_host.hpp"
+#include "audio/stream_keeper.hpp"
 #include "common/result.hpp"
 #include "jitter/jitter_buffer.hpp"
 
@@ -16,11 +20,18 @@ namespace korvex::audio {
 
 // Held by the main thread for the whole run; releasing it stops playback.
 struct AudioOutput {
-  std::unique_ptr<OutputStream> stream;
   std::string endpoint_name;
   uint32_t sample_rate = 0;
   uint16_t channels = 0;
+  std::unique_ptr<StreamKeeper> keeper;  // the playing stream
 };
+
+// A fresh connection to the system's sound service for every attempt: one
+// that was lost with its server stays lost.
+using HostFactory = std::function<std::unique_ptr<AudioHost>()>;
+
+// How long a lost endpoint waits between attempts to reopen it.
+inline constexpr std::chrono::milliseconds kReopenInterval{2000};
 
 // The first F32 range that includes 48 kHz, else the first range of another
 // format that does (both at 48000 Hz), else the endpoint's default
@@ -28,11 +39,13 @@ struct AudioOutput {
 Result<StreamConfig> choose_stream_config(const OutputEndpoint& endpoint);
 
 // Finds the endpoint, builds a stream whose render callback pulls from
-// `jitter`, and starts it.
-Result<AudioOutput> open_audio_output(AudioHost& host, std::string_view device,
-                                      std::shared_ptr<jitter::JitterBuffer> jitter);
+// `jitter`, and starts it. When the stream fails, the endpoint of that same
+// name is opened again every `retry` until it plays.
+Result<AudioOutput> open_audio_output(HostFactory hosts, std::string_view device,
+                                      std::shared_ptr<jitter::JitterBuffer> jitter,
+                                      std::chrono::milliseconds retry);
 
-// The same on the system's audio host.
+// The same on the system's audio host, retrying every kReopenInterval.
 Result<AudioOutput> open_audio_output(std::string_view device,
                                       std::shared_ptr<jitter::JitterBuffer> jitter);
 

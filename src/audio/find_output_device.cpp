@@ -55,4 +55,17 @@ Result<FoundDevice> find_output_device(AudioHost& host, std::string_view request
       request, kVirtualCablePage));
 }
 
+Result<FoundDevice> find_output_named(AudioHost& host, const std::string& name) {
+  auto endpoints = host.outputs();
+  if (!endpoints) {
+    return fail(fmt::format("cannot enumerate output devices: {}", endpoints.error()));
+  }
+  for (auto& endpoint : endpoints.value()) {
+    if (auto found = endpoint->name(); found && found.value() == name) {
+      return FoundDevice{endpoint, name};
+    }
+  }
+  return fail(fmt::format("no output device named \"{}\"", name));
+}
+
 }  // namespace korvex::audio

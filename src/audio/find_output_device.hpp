@@ -21,4 +21,7 @@ struct FoundDevice {
 // the system's order. Endpoints whose names cannot be read are skipped.
 Result<FoundDevice> find_output_device(AudioHost& host, std::string_view request);
 
+// The first endpoint whose name is exactly `name`: the one found before.
+Result<FoundDevice> find_output_named(AudioHost& host, const std::string& name);
+
 }  // namespace korvex::audio

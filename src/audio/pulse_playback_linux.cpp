@@ -15,9 +15,11 @@ namespace korvex::audio {
 namespace {
 
 constexpr const char* kClientName = "korvex-receiver";
-// Audio the server holds for us: enough to ride out scheduling hiccups of the
-// render thread, small enough to keep the microphone's delay low.
-constexpr pa_usec_t kTargetLatencyUs = 30'000;
+// Audio the server holds for us: enough to ride out the receiver going
+// unscheduled for as long as the default 40 ms prefill covers on the phone's
+// side (at 30 ms the server got 25 ms, and a 36 ms stall under load left a
+// hole), small enough to keep the microphone's delay low.
+constexpr pa_usec_t kTargetLatencyUs = 50'000;
 // The server asks for audio every 10 ms, and each callback renders at most
 // that much: the jitter buffer is drained in small steps, as WASAPI's period
 // does on Windows, rather than in bursts that would eat its prefill.
@@ -25,21 +27,6 @@ constexpr pa_usec_t kRequestUs = 10'000;
 constexpr uint32_t kBlocksPerSecond = 100;
 // The render thread wakes at least this often to notice a stop request.
 constexpr int kWakeUs = 100'000;
-
-Result<pa_sample_format_t> pulse_format(SampleFormat format) {
-  switch (format) {
-    case SampleFormat::U8:
-      return PA_SAMPLE_U8;
-    case SampleFormat::I16:
-      return PA_SAMPLE_S16NE;
-    case SampleFormat::I32:
-      return PA_SAMPLE_S32NE;
-    case SampleFormat::F32:
-      return PA_SAMPLE_FLOAT32NE;
-    default:
-      return fail(fmt::format("PulseAudio has no {} samples", sample_format_name(format)));
-  }
-}
 
 // A main loop, its connection and the stream, used by one thread at a time:
 // the main thread while connecting, then the render thread alone.
@@ -189,11 +176,12 @@ Result<std::unique_ptr<OutputStream>> open_pulse_playback(const std::string& sin
                                                           const StreamConfig& config,
                                                           DataCallback on_data,
                                                           ErrorCallback on_error) {
-  auto format = pulse_format(config.format);
-  if (!format) {
-    return fail(format.error());
+  // Every sink is offered float only; the server converts.
+  if (config.format != SampleFormat::F32) {
+    return fail(
+        fmt::format("PulseAudio streams here play F32, not {}", sample_format_name(config.format)));
   }
-  const pa_sample_spec spec{format.value(), config.sample_rate,
+  const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, config.sample_rate,
                             static_cast<uint8_t>(config.channels)};
   if (config.channels > PA_CHANNELS_MAX || !pa_sample_spec_valid(&spec)) {
     return fail(fmt::format("PulseAudio cannot play {} Hz with {} channels", config.sample_rate,

@@ -16,12 +16,14 @@ int16_t to_i16(float value) {
 RenderState::RenderState(std::shared_ptr<jitter::JitterBuffer> jitter, uint32_t sample_rate,
                          uint16_t channels)
     : jitter_(std::move(jitter)),
-      step_(48000.0 / static_cast<double>(sample_rate)),
+      nominal_step_(48000.0 / static_cast<double>(sample_rate)),
+      step_(nominal_step_),
+      steering_(jitter_->target()),
       channels_(std::max<size_t>(channels, 1)) {}
 
 float RenderState::next_input() {
   if (chunk_position_ >= kChunk) {
-    jitter_->pop(chunk_);
+    step_ = nominal_step_ * steering_.observe(jitter_->pop(chunk_));
     chunk_position_ = 0;
   }
   return chunk_[chunk_position_++];
@@ -52,9 +54,12 @@ std::span<const float> RenderState::resample(size_t samples) {
 
 template <class T, class Convert>
 void RenderState::fan_out(std::span<T> out, Convert convert) {
-  const std::span<const float> mono = resample(out.size());
-  for (size_t i = 0; i < mono.size(); ++i) {
-    std::fill_n(out.begin() + static_cast<ptrdiff_t>(i * channels_), channels_, convert(mono[i]));
+  T* sample = out.data();
+  for (const float value : resample(out.size())) {
+    const T converted = convert(value);
+    for (size_t channel = 0; channel < channels_; ++channel) {
+      *sample++ = converted;
+    }
   }
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 // The render callback's state: pulls 10 ms blocks from the jitter buffer,
-// resamples them linearly from 48 kHz to the stream's rate and writes each
-// value into every channel of its frame. Only the render thread touches it.
+// resamples them linearly from 48 kHz to the stream's rate, steered so that
+// the buffer neither drains nor overfills when the phone's clock drifts, and
+// writes each value into every channel of its frame. Only the render thread
+// touches it.
 
 #include <array>
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "audio/rate_steering.hpp"
 #include "jitter/jitter_buffer.hpp"
 
 namespace korvex::audio {
@@ -27,6 +30,7 @@ class RenderState {
   void render(std::span<float> out);
   void render(std::span<int16_t> out);
 
+  // Input samples per output frame, as last steered.
   double step() const { return step_; }
 
  private:
@@ -44,7 +48,9 @@ class RenderState {
   std::array<float, kChunk> chunk_{};
   std::shared_ptr<jitter::JitterBuffer> jitter_;
   size_t chunk_position_ = kChunk;  // a fresh block is popped on the first read
-  double step_;                     // input samples per output frame
+  const double nominal_step_;       // 48 kHz over the stream's rate
+  double step_;                     // the nominal step, steered by the fill level
+  RateSteering steering_;
   double phase_ = 0.0;
   float a_ = 0.0f;  // the earlier of the two input samples interpolated between
   float b_ = 0.0f;  // the later one

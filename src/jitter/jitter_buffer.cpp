@@ -34,59 +34,74 @@ JitterBuffer::JitterBuffer(double prefill_ms)
 
 void JitterBuffer::push(std::span<const float> samples) {
   std::lock_guard lock(lock_);
-  for (float sample : samples) {
-    ring_[write_] = sample;
-    write_ = (write_ + 1) % kCapacity;
-    if (queued_ == kCapacity) {
-      read_ = (read_ + 1) % kCapacity;  // the oldest sample was just overwritten
-    } else {
-      ++queued_;
-    }
+  if (!samples.empty()) {
+    ending_ = false;  // a new stream follows straight on
+  }
+  // Only the newest capacity's worth of a push can stay in the ring.
+  const size_t overflow = samples.size() > kCapacity ? samples.size() - kCapacity : 0;
+  discarded_ += overflow;
+  for (std::span<const float> rest = samples.subspan(overflow); !rest.empty();) {
+    const size_t count = std::min<size_t>(rest.size(), kCapacity - write_);  // up to the ring's end
+    std::copy_n(rest.begin(), count, ring_.begin() + static_cast<std::ptrdiff_t>(write_));
+    write_ = (write_ + count) % kCapacity;
+    queued_ += count;
+    rest = rest.subspan(count);
+  }
+  if (queued_ > kCapacity) {
+    // The oldest samples were overwritten.
+    discarded_ += queued_ - kCapacity;
+    queued_ = kCapacity;
+    read_ = write_;
   }
   if (queued_ > ceiling_) {
     const uint64_t keep = std::min(trim_to_, queued_);
     read_ = (read_ + queued_ - keep) % kCapacity;
+    discarded_ += queued_ - keep;
     queued_ = keep;
   }
 }
 
-void JitterBuffer::pop(std::span<float> out) {
+Fill JitterBuffer::pop(std::span<float> out) {
   std::lock_guard lock(lock_);
+  const uint64_t before = queued_;
   if (!playing_) {
     // A zero prefill still waits for something to play, so that an idle
-    // buffer is not counted as running dry.
-    const bool ready = prefill_ == 0 ? queued_ > 0 : queued_ >= prefill_;
+    // buffer is not counted as running dry; the end of a stream plays out
+    // whatever is left.
+    const bool ready = prefill_ == 0 || ending_ ? queued_ > 0 : queued_ >= prefill_;
     if (!ready) {
       std::fill(out.begin(), out.end(), 0.0f);
-      return;
+      return Fill{false, before};
     }
     playing_ = true;
   }
-  if (out.empty()) {
-    return;
-  }
-  if (queued_ == 0) {
-    std::fill(out.begin(), out.end(), 0.0f);
-    ++underruns_;
+  const uint64_t taken = std::min<uint64_t>(out.size(), queued_);
+  const uint64_t first = std::min(taken, kCapacity - read_);  // up to the end of the ring
+  std::copy_n(ring_.begin() + static_cast<std::ptrdiff_t>(read_), first, out.begin());
+  std::copy_n(ring_.begin(), taken - first, out.begin() + static_cast<std::ptrdiff_t>(first));
+  std::fill(out.begin() + static_cast<std::ptrdiff_t>(taken), out.end(), 0.0f);
+  read_ = (read_ + taken) % kCapacity;
+  queued_ -= taken;
+  if (taken < out.size()) {
+    // Zeros in the middle of the phone's audio are a hole like an empty
+    // block; waiting for the prefill again keeps the next one from following.
     playing_ = false;
-    return;
+    if (ending_) {
+      ending_ = false;
+    } else {
+      ++underruns_;
+    }
   }
-  size_t i = 0;
-  while (i < out.size() && queued_ > 0) {
-    out[i++] = ring_[read_];
-    read_ = (read_ + 1) % kCapacity;
-    --queued_;
-  }
-  std::fill(out.begin() + static_cast<std::ptrdiff_t>(i), out.end(), 0.0f);
+  return Fill{true, before};
 }
 
-void JitterBuffer::reset() {
+void JitterBuffer::end_stream() {
   std::lock_guard lock(lock_);
-  read_ = 0;
-  write_ = 0;
-  queued_ = 0;
   underruns_ = 0;
-  playing_ = false;
+  ending_ = queued_ > 0;
+  if (!ending_) {
+    playing_ = false;
+  }
 }
 
 double JitterBuffer::buffered_ms() const {
@@ -97,6 +112,11 @@ double JitterBuffer::buffered_ms() const {
 uint64_t JitterBuffer::underruns() const {
   std::lock_guard lock(lock_);
   return underruns_;
+}
+
+uint64_t JitterBuffer::discarded() const {
+  std::lock_guard lock(lock_);
+  return discarded_;
 }
 
 }  // namespace korvex::jitter

@@ -3,8 +3,9 @@
 // Decouples the phone's bursty audio from the output's steady demand: a fixed
 // ring of mono 48 kHz float samples with a prefill threshold (playback starts
 // once enough is queued), an underrun rule (playback stops and waits for the
-// prefill again when the ring runs dry) and a ceiling (when too much piles up,
-// the oldest audio is dropped so that latency stays bounded).
+// prefill again when a block cannot be filled) and a ceiling (when too much
+// piles up, the oldest audio is dropped so that latency stays bounded). Every
+// sample dropped is counted.
 
 #include <cstdint>
 #include <mutex>
@@ -12,6 +13,12 @@
 #include <vector>
 
 namespace korvex::jitter {
+
+// What a pop found before taking its block.
+struct Fill {
+  bool playing = false;  // the block came from queued audio, not from waiting for the prefill
+  uint64_t queued = 0;   // samples queued before the block was taken
+};
 
 class JitterBuffer {
  public:
@@ -27,18 +34,26 @@ class JitterBuffer {
   void push(std::span<const float> samples);
 
   // Fills every element of `out`: queued samples while playing, zeros while
-  // filling or after the ring ran dry.
-  void pop(std::span<float> out);
+  // filling. A block that finds fewer samples than it needs plays them,
+  // then zeros, counts an underrun and waits for the prefill again.
+  Fill pop(std::span<float> out);
 
-  // Empties the buffer and clears the underrun count: a new phone starts from
-  // filling.
-  void reset();
+  // The phone's stream has ended: what is queued still plays out, without
+  // waiting for the prefill and without counting the end as an underrun;
+  // then the buffer waits for the next phone's prefill. The underrun count
+  // starts over.
+  void end_stream();
 
   double buffered_ms() const;
   uint64_t underruns() const;
+  // Samples dropped since construction: trimmed above the ceiling, or
+  // overwritten by a push larger than the ring.
+  uint64_t discarded() const;
 
   uint64_t prefill() const { return prefill_; }
   uint64_t ceiling() const { return ceiling_; }
+  // The fill level playback starts from and a trim goes back to.
+  uint64_t target() const { return trim_to_; }
 
  private:
   const uint64_t prefill_;
@@ -52,7 +67,9 @@ class JitterBuffer {
   uint64_t write_ = 0;
   uint64_t queued_ = 0;
   uint64_t underruns_ = 0;
+  uint64_t discarded_ = 0;
   bool playing_ = false;
+  bool ending_ = false;  // the stream ended; what is queued plays out
 };
 
 }  // namespace korvex::jitter

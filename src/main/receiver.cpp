@@ -46,6 +46,7 @@ struct StatusSources {
   std::shared_ptr<frames::DecodeQueue> queue;
   std::shared_ptr<jitter::JitterBuffer> jitter;
   std::shared_ptr<section::FrameWriter> frames;
+  const audio::AudioOutput* audio = nullptr;  // null without an output
 };
 
 [[noreturn]] void status_loop(const StatusSources& sources) {
@@ -53,6 +54,7 @@ struct StatusSources {
   counters::CounterSnapshot previous = take_snapshot(*sources.counters, *sources.queue);
   Clock::time_point previous_time = Clock::now();
   float peak = 0.0f;
+  uint64_t discarded = 0;
   StatusLineWriter writer(platform::stdout_is_terminal());
 
   for (;;) {
@@ -94,6 +96,17 @@ struct StatusSources {
 
     platform::write_stdout(writer.render(format_status_line(fields), platform::console_columns()));
 
+    // Audio thrown away is never silent; while the output is lost, its error
+    // has already said why nothing plays.
+    const uint64_t discarded_now = sources.jitter->discarded();
+    if (discarded_now > discarded && sources.audio != nullptr && sources.audio->keeper->playing()) {
+      platform::write_stderr(fmt::format(
+          "audio: {:.0f} ms of the phone's audio discarded over the jitter buffer's ceiling; "
+          "{} samples so far\n",
+          static_cast<double>(discarded_now - discarded) / 48.0, discarded_now));
+    }
+    discarded = discarded_now;
+
     previous = current;
     previous_time = now;
   }
@@ -119,6 +132,7 @@ void run_receiver(const Settings& settings) {
     auto opened = audio::open_audio_output(settings.device, sources.jitter);
     if (opened) {
       audio_output = std::move(opened.value());
+      sources.audio = &*audio_output;
       platform::write_stdout(fmt::format("-> audio into \"{}\" ({} Hz, {} ch, gain {:.1f}x)\n",
                                          audio_output->endpoint_name, audio_output->sample_rate,
                                          audio_output->channels, settings.gain));

@@ -124,7 +124,7 @@ void run_connection(std::shared_ptr<ServerContext> context, platform::Socket rea
   }
   context->link->counters()->connected.store(false, std::memory_order_relaxed);
   context->frame_writer->set_phone_active(false);
-  context->jitter->reset();
+  context->jitter->end_stream();
   platform::write_stderr("phone disconnected\n");
 }
 

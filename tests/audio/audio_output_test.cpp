@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "fake_audio_host.hpp"
@@ -11,6 +13,21 @@ namespace {
 
 using testing::FakeEndpoint;
 using testing::FakeHost;
+using testing::SharedHost;
+using namespace std::chrono_literals;
+
+// Waits for what another thread does; fails after far longer than it takes.
+template <class Done>
+bool eventually(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
 
 bool same(const StreamConfig& a, const StreamConfig& b) {
   return a.format == b.format && a.channels == b.channels && a.sample_rate == b.sample_rate;
@@ -58,7 +75,10 @@ struct OpenAudioOutput : ::testing::Test {
       host.add(std::string("CABLE Input (VB-Audio Virtual Cable)"));
   std::shared_ptr<jitter::JitterBuffer> jitter = std::make_shared<jitter::JitterBuffer>(40.0);
 
-  Result<AudioOutput> open() { return open_audio_output(host, "CABLE Input", jitter); }
+  HostFactory hosts() {
+    return [this] { return std::unique_ptr<AudioHost>(std::make_unique<FakeHost>(host)); };
+  }
+  Result<AudioOutput> open() { return open_audio_output(hosts(), "CABLE Input", jitter, 10ms); }
 };
 
 TEST_F(OpenAudioOutput, StartsAStreamThatRendersFromTheJitterBuffer) {
@@ -68,7 +88,8 @@ TEST_F(OpenAudioOutput, StartsAStreamThatRendersFromTheJitterBuffer) {
   EXPECT_EQ(output->endpoint_name, "CABLE Input (VB-Audio Virtual Cable)");
   EXPECT_EQ(output->sample_rate, 48000u);
   EXPECT_EQ(output->channels, 2u);
-  EXPECT_TRUE(cable->played);
+  EXPECT_EQ(cable->plays, 1);
+  EXPECT_TRUE(output->keeper->playing());
 
   jitter->push(std::vector<float>(1920, 0.25f));
   std::vector<float> buffer(2 * 480);
@@ -86,7 +107,7 @@ TEST_F(OpenAudioOutput, RendersI16Streams) {
 }
 
 TEST_F(OpenAudioOutput, ReportsEachFailingStep) {
-  auto output = open_audio_output(host, "Speakers", jitter);
+  auto output = open_audio_output(hosts(), "Speakers", jitter, 10ms);
   ASSERT_FALSE(output);
   EXPECT_EQ(output.error().rfind("no output device matching \"Speakers\"", 0), 0u);
 
@@ -115,6 +136,60 @@ TEST_F(OpenAudioOutput, ReportsEachFailingStep) {
   output = open();
   ASSERT_FALSE(output);
   EXPECT_EQ(output.error(), "could not start audio: IAudioClient::Start: 0x88890004");
+}
+
+TEST(ReopenAudioOutput, PlaysIntoTheSameEndpointAgainWhenItComesBack) {
+  auto cable = std::make_shared<FakeEndpoint>(std::string("CABLE Input (VB-Audio Virtual Cable)"));
+  auto other = std::make_shared<FakeEndpoint>(std::string("CABLE Input 16ch"));
+  for (auto* endpoint : {cable.get(), other.get()}) {
+    endpoint->ranges = std::vector<ConfigRange>{{SampleFormat::F32, 2, 48000, 48000}};
+  }
+  SharedHost host({cable, other});
+  auto jitter = std::make_shared<jitter::JitterBuffer>(40.0);
+  auto output = open_audio_output(host.factory(), "cable input", jitter, 10ms);
+  ASSERT_TRUE(output) << output.error();
+  ASSERT_EQ(cable->plays, 1);
+
+  // Unplugged: the render thread reports it and ends. While it is gone,
+  // attempts fail quietly, and the other endpoint that --device would match
+  // now is left alone.
+  host.unplug(cable);
+  cable->on_error("the endpoint was removed");
+  EXPECT_TRUE(eventually([&] { return !output->keeper->playing(); }));
+  std::this_thread::sleep_for(100ms);  // some ten attempts
+  EXPECT_EQ(cable->plays, 1);
+  EXPECT_EQ(other->plays, 0);
+  EXPECT_FALSE(output->keeper->playing());
+
+  // Back: a new stream plays from the same jitter buffer.
+  host.plug(cable);
+  ASSERT_TRUE(eventually([&] { return cable->plays == 2; }));
+  EXPECT_TRUE(eventually([&] { return output->keeper->playing(); }));
+  jitter->push(std::vector<float>(1920, 0.25f));
+  std::vector<float> buffer(2 * 480);
+  cable->on_data(std::as_writable_bytes(std::span<float>(buffer)));
+  EXPECT_EQ(buffer, std::vector<float>(buffer.size(), 0.25f));
+
+  // Lost again, and let go of while retrying: the keeper stops.
+  host.unplug(cable);
+  cable->on_error("the endpoint was removed");
+  EXPECT_TRUE(eventually([&] { return !output->keeper->playing(); }));
+  output->keeper.reset();
+  EXPECT_EQ(cable->plays, 2);
+}
+
+TEST(ReopenAudioOutput, AStreamThatFailsAtOnceIsReopenedAgain) {
+  auto cable = std::make_shared<FakeEndpoint>(std::string("CABLE Input"));
+  cable->ranges = std::vector<ConfigRange>{{SampleFormat::F32, 2, 48000, 48000}};
+  SharedHost host({cable});
+  auto jitter = std::make_shared<jitter::JitterBuffer>(40.0);
+  auto output = open_audio_output(host.factory(), "cable", jitter, 10ms);
+  ASSERT_TRUE(output) << output.error();
+  for (int failures = 1; failures <= 3; ++failures) {
+    cable->on_error("device lost");
+    ASSERT_TRUE(eventually([&] { return cable->plays == failures + 1; }));
+  }
+  EXPECT_TRUE(eventually([&] { return output->keeper->playing(); }));
 }
 
 }  // namespace

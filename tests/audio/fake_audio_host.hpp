@@ -3,7 +3,10 @@
 // A scripted audio host for the portable audio logic: endpoints with given
 // names, ranges and defaults, and streams that record what was asked of them.
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,10 +17,10 @@ namespace korvex::audio::testing {
 
 struct FakeStream final : OutputStream {
   Result<void> play_result;
-  bool* played = nullptr;
+  std::atomic<int>* plays = nullptr;
   Result<void> play() override {
-    if (played != nullptr && play_result) {
-      *played = true;
+    if (plays != nullptr && play_result) {
+      ++*plays;
     }
     return play_result;
   }
@@ -30,11 +33,12 @@ struct FakeEndpoint final : OutputEndpoint {
   std::optional<std::string> build_error;
   Result<void> play_result;
 
-  // What the last build_stream got.
+  // What the last build_stream got. A stream built on another thread may
+  // be looked at once `plays` has counted it.
   std::optional<StreamConfig> built;
   DataCallback on_data;
   ErrorCallback on_error;
-  bool played = false;
+  std::atomic<int> plays{0};
 
   explicit FakeEndpoint(Result<std::string> name) : name_result(std::move(name)) {}
 
@@ -51,7 +55,7 @@ struct FakeEndpoint final : OutputEndpoint {
     on_error = std::move(error);
     auto stream = std::make_unique<FakeStream>();
     stream->play_result = play_result;
-    stream->played = &played;
+    stream->plays = &plays;
     return std::unique_ptr<OutputStream>(std::move(stream));
   }
 };
@@ -74,6 +78,41 @@ struct FakeHost final : AudioHost {
     }
     return std::vector<std::shared_ptr<OutputEndpoint>>(endpoints.begin(), endpoints.end());
   }
+};
+
+// The same endpoints for every host the factory makes, as they are when it
+// is asked: a test can unplug and plug them while another thread looks.
+class SharedHost {
+ public:
+  explicit SharedHost(std::vector<std::shared_ptr<FakeEndpoint>> endpoints)
+      : state_(std::make_shared<State>()) {
+    state_->endpoints = std::move(endpoints);
+  }
+
+  void unplug(const std::shared_ptr<FakeEndpoint>& endpoint) {
+    std::lock_guard hold(state_->lock);
+    std::erase(state_->endpoints, endpoint);
+  }
+  void plug(std::shared_ptr<FakeEndpoint> endpoint) {
+    std::lock_guard hold(state_->lock);
+    state_->endpoints.push_back(std::move(endpoint));
+  }
+
+  std::function<std::unique_ptr<AudioHost>()> factory() const {
+    return [state = state_] {
+      auto host = std::make_unique<FakeHost>();
+      std::lock_guard hold(state->lock);
+      host->endpoints = state->endpoints;
+      return std::unique_ptr<AudioHost>(std::move(host));
+    };
+  }
+
+ private:
+  struct State {
+    std::mutex lock;
+    std::vector<std::shared_ptr<FakeEndpoint>> endpoints;  // guarded by lock
+  };
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace korvex::audio::testing

@@ -6,6 +6,8 @@
 #include <numbers>
 #include <vector>
 
+#include "audio/rate_steering.hpp"
+
 namespace korvex::audio {
 namespace {
 
@@ -39,16 +41,29 @@ TEST(RenderState, At48kHzPassesSamplesThroughUnchanged) {
 }
 
 TEST(RenderState, At44100HzInterpolatesContinuouslyAcrossCallbacksOfOddSizes) {
-  const std::vector<float> input = tone(48000);
-  RenderState state(playing_buffer(input), 44100, 1);
+  const std::vector<float> input = tone(96000);
+  // Topped up before every callback to a little above the target, so that the
+  // fill stays within the steering's band: the step stays the nominal one.
+  auto jitter = std::make_shared<jitter::JitterBuffer>(500.0);
+  size_t pushed = 0;
+  auto top_up = [&] {
+    const auto wanted = jitter->target() + 200;
+    const auto queued = static_cast<size_t>(jitter->buffered_ms() * 48.0 + 0.5);
+    const size_t count = wanted > queued ? wanted - queued : 0;
+    jitter->push(std::span<const float>(input).subspan(pushed, count));
+    pushed += count;
+  };
+  RenderState state(jitter, 44100, 1);
   const double step = 48000.0 / 44100.0;
   EXPECT_DOUBLE_EQ(state.step(), step);
 
   std::vector<float> played;
   size_t size = 1;
   while (played.size() < 40000) {
+    top_up();
     std::vector<float> out(size);
     state.render(std::span<float>(out));
+    ASSERT_EQ(state.step(), step) << "after frame " << played.size();
     played.insert(played.end(), out.begin(), out.end());
     size = size * 7 % 1013 + 1;  // odd and even sizes, from 1 to over 1000
   }
@@ -59,6 +74,31 @@ TEST(RenderState, At44100HzInterpolatesContinuouslyAcrossCallbacksOfOddSizes) {
     const double expected = input[i] + fraction * (input[i + 1] - input[i]);
     ASSERT_NEAR(played[k], expected, 1e-5) << "frame " << k;
   }
+}
+
+TEST(RenderState, SteersItsStepByTheBuffersFill) {
+  // Far above the target: drained faster, by the largest correction.
+  auto full = std::make_shared<jitter::JitterBuffer>(100.0);
+  full->push(tone(14000));  // 9200 samples above the target of 4800
+  RenderState fast(full, 48000, 2);
+  std::vector<float> out(2 * 480);
+  fast.render(std::span<float>(out));
+  EXPECT_DOUBLE_EQ(fast.step(), 1.0 + RateSteering::kMaxCorrection);
+
+  // Kept 40 ms below the target for a few seconds: drained more slowly, by
+  // the largest correction once the average has got there.
+  auto low = std::make_shared<jitter::JitterBuffer>(100.0);
+  low->push(tone(4800));
+  RenderState slow(low, 44100, 1);
+  std::vector<float> mono(441);  // 10 ms
+  for (int block = 0; block < 500; ++block) {
+    if (block >= 4) {
+      low->push(tone(480));
+    }
+    slow.render(std::span<float>(mono));
+  }
+  EXPECT_EQ(low->underruns(), 0u);
+  EXPECT_DOUBLE_EQ(slow.step(), 48000.0 / 44100.0 * (1.0 - RateSteering::kMaxCorrection));
 }
 
 TEST(RenderState, ConvertsToIntegerFormats) {

@@ -3,8 +3,11 @@ against a PulseAudio server of the test's own (Wine's WASAPI endpoints sit on to
 
 import re
 import subprocess
+import time
 import unittest
 
+from audio_phone import send_tone
+from audio_recording import Recording, audible, frequency
 from pulse_server import CABLE, speakers_and_cable
 from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
                       under_wine)
@@ -28,7 +31,9 @@ class AudioOutput(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.pulse = speakers_and_cable(
-            ("lowrate", "Low Rate Output", "rate=44100", "format=s16le", "channels=2"))
+            ("lowrate", "Low Rate Output", "rate=44100", "format=s16le", "channels=2"),
+            ("studio", "Studio Interface", "rate=48000", "format=s32le", "channels=2"),
+            ("oldcard", "Old Card", "rate=22050", "format=u8", "channels=1"))
 
     @classmethod
     def tearDownClass(cls):
@@ -51,7 +56,8 @@ class AudioOutput(unittest.TestCase):
         self.assertEqual(result.returncode, 0)
         lines = result.stdout.splitlines()
         self.assertEqual(lines[0], f"Output devices ({HOST}):")
-        expected = {"  - Speakers", f"  - {CABLE}", "  - Low Rate Output"}
+        expected = {"  - Speakers", f"  - {CABLE}", "  - Low Rate Output",
+                    "  - Studio Interface", "  - Old Card"}
         if WINE:
             expected.add("  - PulseAudio")
         expected = {line + "  (default)" if line == "  - " + DEFAULT else line
@@ -59,7 +65,8 @@ class AudioOutput(unittest.TestCase):
         self.assertEqual(sorted(lines[1:]), sorted(expected))
         if not WINE:
             self.assertEqual(lines[1:], ["  - Speakers  (default)", f"  - {CABLE}",
-                                         "  - Low Rate Output"])
+                                         "  - Low Rate Output", "  - Studio Interface",
+                                         "  - Old Card"])
 
     def test_check_device_finds_what_the_receiver_would_use(self):
         for request, found in (("cable", CABLE), ("CABLE INPUT", CABLE), ("default", DEFAULT),
@@ -88,17 +95,32 @@ class AudioOutput(unittest.TestCase):
         self.assertNotIn("audio", r.err.decode())
         self.assertEqual(r.stop(), 0)
 
-    def test_endpoint_without_48khz_plays_at_its_own_rate(self):
-        # PulseAudio offers only the sink's own rate, so the receiver takes the
-        # default configuration and resamples; Wine's endpoint mixes at 48 kHz.
-        r = self.start(["--no-vcam", "--no-mdns", "--device", "low rate", "--gain", "2"])
-        r.wait_for(lambda r: b"audio 0 ms under 0" in r.out)
-        rate = 48000 if WINE else 44100
-        self.assertIn(f'\n-> audio into "Low Rate Output" ({rate} Hz, 2 ch, gain 2.0x)\n',
-                      r.out.decode())
-        if not WINE:
-            self.assertEqual(self.pulse.sink_inputs("lowrate"), ["s16le 2ch 44100Hz"])
-        self.assertEqual(r.stop(), 0)
+    def test_sinks_of_any_format_and_rate_play_the_tone(self):
+        # The sound server converts 48 kHz float into whatever the sink uses, so
+        # that sinks of formats the render path does not write get audio too.
+        for device, sink, channels in (("low rate", "lowrate", 2), ("studio", "studio", 2),
+                                       ("old card", "oldcard", 1)):
+            with self.subTest(sink=sink):
+                forget_frame_section()
+                r = self.start(["--no-vcam", "--no-mdns", "--device", device])
+                r.wait_for(lambda r: b"-> listening on TCP 45334\n" in r.out, 30)
+                rate = re.search(r'-> audio into "[^"]+" \((\d+) Hz, (\d+) ch',
+                                 r.out.decode()).groups()
+                if WINE:
+                    self.assertEqual(len(self.pulse.sink_inputs(sink)), 1)
+                else:
+                    self.assertEqual(rate, ("48000", str(channels)))
+                    self.assertEqual(self.pulse.sink_inputs(sink),
+                                     [f"float32le {channels}ch 48000Hz"])
+                recording = Recording(self.pulse, sink + ".monitor", channels)
+                send_tone(1.0)
+                r.wait_for(lambda r: b"phone disconnected" in r.err)
+                time.sleep(0.3)
+                tone = audible(recording.stop())
+                self.assertAlmostEqual(len(tone) / 48000, 1.0, delta=0.03)
+                self.assertAlmostEqual(frequency(tone), 1000, delta=10)
+                self.assertAlmostEqual(max(tone), 16384, delta=400)  # 8 bits: steps of 256
+                self.assertEqual(r.stop(), 0)
 
     def test_a_missing_endpoint_is_reported_and_the_run_goes_on(self):
         r = self.start(["--no-vcam", "--no-mdns", "--device", "Headset 3000"])
@@ -108,21 +130,38 @@ class AudioOutput(unittest.TestCase):
         self.assertNotIn("-> audio", r.out.decode())
         self.assertEqual(r.stop(), 0)
 
-    def test_losing_the_endpoint_is_reported_and_the_run_goes_on(self):
-        module = self.pulse.add_sink("unplugged", "USB Headset", "rate=48000", "format=float32le")
+    def test_a_lost_endpoint_is_reported_and_played_into_again_when_it_is_back(self):
+        headset = ("unplugged", "USB Headset", "rate=48000", "format=float32le")
+        module = self.pulse.add_sink(*headset)
         r = self.start(["--no-vcam", "--no-mdns", "--device", "usb headset"])
         r.wait_for(lambda r: b"cam disabled" in r.out)
         self.assertEqual(len(self.pulse.sink_inputs("unplugged")), 1)
         self.pulse.pactl("unload-module", module)
         r.wait_for(lambda r: b"audio stream error: " in r.err)
         lines_then = r.out.count(b"\n")
-        r.wait_for(lambda r: r.out.count(b"\n") >= lines_then + 2)
+        r.wait_for(lambda r: r.out.count(b"\n") >= lines_then + 3)
         self.assertEqual(r.proc.poll(), None)
-        # The stream is not moved to another endpoint behind the user's back.
+        # Nothing plays elsewhere meanwhile, and nothing more is said.
         self.assertEqual(self.pulse.sink_inputs("speakers"), [])
+        self.assertEqual(r.err.decode().count("audio"), 1, r.err.decode())
         error = re.search(r"audio stream error: (.+)\n", r.err.decode()).group(1)
         if WINE:
             self.assertIn("(0x88890004)", error)
+
+        # Plugged in again: within the 2 s between attempts the receiver plays into it.
+        module = self.pulse.add_sink(*headset)
+        self.addCleanup(self.pulse.pactl, "unload-module", module)
+        r.wait_for(lambda r: b"audio back: " in r.err, 10)
+        self.assertRegex(r.err.decode(),
+                         r'\naudio back: playing into "USB Headset" \(48000 Hz, 2 ch\)\n$')
+        self.assertEqual(len(self.pulse.sink_inputs("unplugged")), 1)
+        recording = Recording(self.pulse, "unplugged.monitor")
+        send_tone(0.5)
+        r.wait_for(lambda r: b"phone disconnected" in r.err)
+        time.sleep(0.3)
+        tone = audible(recording.stop())
+        self.assertAlmostEqual(len(tone) / 48000, 0.5, delta=0.03)
+        self.assertAlmostEqual(max(tone), 16384, delta=100)
         self.assertEqual(r.stop(), 0)
 
     def test_without_a_sound_server(self):

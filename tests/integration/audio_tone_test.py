@@ -1,75 +1,20 @@
 """The phone's audio end to end: the phone simulator sends a 1 kHz tone through the receiver into
 a null sink standing in for VB-CABLE, and a recording of that sink's monitor is checked."""
 
-import array
 import os
 import re
 import subprocess
-import tempfile
 import time
 import unittest
 
-from pulse_server import CABLE, speakers_and_cable
+from audio_recording import RATE, Recording, audible, frequency, longest_unbroken
+from pulse_server import speakers_and_cable
 from receiver import Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv
 
 isolate_shared_memory()
 COMMAND = launcher_from_argv()
 SIM = os.environ["KORVEX_PHONE_SIM"]
-RATE = 48000
 STATUS = re.compile(r"\| audio (\d+) ms under (\d+) \[[#.]{12}\] (\d+\.\d\d)$")
-
-
-class Recording:
-    """The cable's monitor, recorded by parec into a file as 16-bit stereo at 48 kHz."""
-
-    def __init__(self, pulse):
-        self.file = tempfile.NamedTemporaryFile(prefix="korvex-cable-", suffix=".raw")
-        self.proc = subprocess.Popen(
-            ["parec", "-d", "cable.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
-             "--channels=2", "--latency-msec=20"],
-            env=pulse.client_env, stdout=self.file, stderr=subprocess.DEVNULL)
-        # parec can take a while to start; the phone waits for the first audio.
-        deadline = time.monotonic() + 20
-        while os.path.getsize(self.file.name) == 0:
-            if time.monotonic() > deadline:
-                raise AssertionError("parec records nothing")
-            time.sleep(0.02)
-
-    def stop(self):
-        """The left channel's samples."""
-        self.proc.terminate()
-        self.proc.wait()
-        with open(self.file.name, "rb") as f:
-            data = f.read()
-        self.file.close()
-        samples = array.array("h")
-        samples.frombytes(data[:len(data) // 4 * 4])
-        return samples[0::2]
-
-
-def audible(samples):
-    """From the first to the last sample above the noise floor."""
-    loud = [i for i, s in enumerate(samples) if abs(s) > 200]
-    return samples[loud[0]:loud[-1] + 1] if loud else samples[:0]
-
-
-def longest_unbroken(samples):
-    """The longest stretch in which the tone never stays near zero for three samples running
-    (a 1 kHz sine at half scale never does): audio without a gap."""
-    best, start, quiet = (0, 0), 0, 0
-    for i, s in enumerate(samples):
-        quiet = quiet + 1 if abs(s) < 100 else 0
-        if quiet == 3:
-            best = max(best, (i - 2 - start, start))
-        if quiet >= 3:
-            start = i + 1
-    best = max(best, (len(samples) - start, start))
-    return samples[best[1]:best[1] + best[0]]
-
-
-def frequency(samples):
-    """Rising zero crossings per second."""
-    return sum(1 for a, b in zip(samples, samples[1:]) if a < 0 <= b) * RATE / len(samples)
 
 
 class AudioTone(unittest.TestCase):

@@ -50,7 +50,7 @@ TEST(JitterBuffer, WaitsForThePrefillWithoutCountingUnderruns) {
   EXPECT_DOUBLE_EQ(jitter.buffered_ms(), 30.0);  // 1440 left
 }
 
-TEST(JitterBuffer, RunningDryPartWayIsNotAnUnderrunButAnEmptyBlockIs) {
+TEST(JitterBuffer, AShortBlockIsAnUnderrunAndPlaybackWaitsForThePrefillAgain) {
   JitterBuffer jitter(40.0);
   jitter.push(ramp(1920));
   pop(jitter, 480);
@@ -60,17 +60,38 @@ TEST(JitterBuffer, RunningDryPartWayIsNotAnUnderrunButAnEmptyBlockIs) {
   auto out = pop(jitter, 480);
   EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 100), ramp(100, 1821));
   EXPECT_TRUE(all_zero(std::vector<float>(out.begin() + 100, out.end())));
-  EXPECT_EQ(jitter.underruns(), 0u);
-
-  EXPECT_TRUE(all_zero(pop(jitter, 480)));
   EXPECT_EQ(jitter.underruns(), 1u);
 
-  // Filling again: less than the prefill plays nothing and counts nothing.
+  // Filling again: what arrives now waits for the prefill instead of
+  // playing straight into the next hole.
+  jitter.push(ramp(1000, 5000));
+  EXPECT_TRUE(all_zero(pop(jitter, 480)));
+  EXPECT_EQ(jitter.underruns(), 1u);
+  jitter.push(ramp(920, 6000));
+  EXPECT_EQ(pop(jitter, 480), ramp(480, 5000));
+
+  // An empty block while playing counts once, like a short one.
+  pop(jitter, 1440);
+  EXPECT_TRUE(all_zero(pop(jitter, 480)));
+  EXPECT_TRUE(all_zero(pop(jitter, 480)));
+  EXPECT_EQ(jitter.underruns(), 2u);
+}
+
+TEST(JitterBuffer, PopReportsTheFillItFound) {
+  JitterBuffer jitter(40.0);
+  std::vector<float> out(480);
   jitter.push(ramp(1000));
-  EXPECT_TRUE(all_zero(pop(jitter, 480)));
-  EXPECT_EQ(jitter.underruns(), 1u);
-  jitter.push(ramp(920, 1001));
-  EXPECT_EQ(pop(jitter, 480), ramp(480));
+  Fill fill = jitter.pop(out);
+  EXPECT_FALSE(fill.playing);
+  EXPECT_EQ(fill.queued, 1000u);
+  jitter.push(ramp(1000));
+  fill = jitter.pop(out);
+  EXPECT_TRUE(fill.playing);
+  EXPECT_EQ(fill.queued, 2000u);
+  fill = jitter.pop(out);
+  EXPECT_TRUE(fill.playing);
+  EXPECT_EQ(fill.queued, 1520u);
+  EXPECT_EQ(jitter.target(), 1920u);
 }
 
 TEST(JitterBuffer, CeilingKeepsTheNewestPrefill) {
@@ -110,21 +131,68 @@ TEST(JitterBuffer, PushBeyondCapacityWrapsThenTrims) {
   EXPECT_GT(next_out, 48'000u * 2);  // went round the ring more than twice
 }
 
-TEST(JitterBuffer, ResetStartsOverFromFilling) {
+TEST(JitterBuffer, TheEndOfAStreamPlaysOutWithoutCountingAnUnderrun) {
   JitterBuffer jitter(40.0);
   jitter.push(ramp(1920));
   pop(jitter, 1920);
   pop(jitter, 480);
   ASSERT_EQ(jitter.underruns(), 1u);
-  jitter.push(ramp(1920));
-  pop(jitter, 480);
-  jitter.reset();
+  jitter.push(ramp(1920, 100));
+  pop(jitter, 1000);
+  jitter.end_stream();
   EXPECT_EQ(jitter.underruns(), 0u);
-  EXPECT_DOUBLE_EQ(jitter.buffered_ms(), 0.0);
+  auto out = pop(jitter, 1000);  // the last 920 samples, then the end
+  EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 920), ramp(920, 1100));
+  EXPECT_TRUE(all_zero(std::vector<float>(out.begin() + 920, out.end())));
   EXPECT_TRUE(all_zero(pop(jitter, 480)));
   EXPECT_EQ(jitter.underruns(), 0u);
-  jitter.push(ramp(1920, 77));
+  EXPECT_EQ(jitter.discarded(), 0u);
+
+  // The next phone starts from filling.
+  jitter.push(ramp(1919, 77));
+  EXPECT_TRUE(all_zero(pop(jitter, 480)));
+  jitter.push(ramp(1, 77 + 1919));
   EXPECT_EQ(pop(jitter, 480), ramp(480, 77));
+
+  // A stream shorter than the prefill still plays when it ends.
+  JitterBuffer short_one(40.0);
+  short_one.push(ramp(700));
+  EXPECT_TRUE(all_zero(pop(short_one, 480)));
+  short_one.end_stream();
+  EXPECT_EQ(pop(short_one, 480), ramp(480));
+  const auto rest = pop(short_one, 480);
+  EXPECT_EQ(std::vector<float>(rest.begin(), rest.begin() + 220), ramp(220, 481));
+  EXPECT_TRUE(all_zero(std::vector<float>(rest.begin() + 220, rest.end())));
+  EXPECT_EQ(short_one.underruns(), 0u);
+
+  // Audio that follows the end at once joins what is still playing.
+  JitterBuffer joined(40.0);
+  joined.push(ramp(1920));
+  pop(joined, 480);
+  joined.end_stream();
+  joined.push(ramp(480, 1921));
+  pop(joined, 1440);
+  EXPECT_EQ(pop(joined, 480), ramp(480, 1921));
+  EXPECT_EQ(joined.underruns(), 0u);
+
+  // Ending an empty buffer leaves it filling.
+  JitterBuffer idle(40.0);
+  idle.end_stream();
+  idle.push(ramp(100));
+  EXPECT_TRUE(all_zero(pop(idle, 480)));
+}
+
+TEST(JitterBuffer, CountsEverySampleItDrops) {
+  JitterBuffer jitter(40.0);
+  jitter.push(ramp(5760));
+  EXPECT_EQ(jitter.discarded(), 0u);
+  jitter.push(ramp(1, 5761));  // 5761 queued, trimmed to 1920
+  EXPECT_EQ(jitter.discarded(), 5761u - 1920u);
+  jitter.push(ramp(50'000));  // 1920 + 50000 through a ring of 48000, then trimmed
+  EXPECT_EQ(jitter.discarded(), 5761u - 1920u + 1920u + 50'000u - 1920u);
+  jitter.end_stream();  // the rest plays out: nothing more dropped
+  pop(jitter, 4000);
+  EXPECT_EQ(jitter.discarded(), 5761u + 50'000u - 1920u);
 }
 
 TEST(JitterBuffer, EmptyPopWritesAndCountsNothing) {
@@ -147,12 +215,12 @@ TEST(JitterBuffer, ZeroPrefillPlaysAtOnceWithBoundedLatency) {
   EXPECT_TRUE(all_zero(pop(jitter, 480)));
   EXPECT_EQ(jitter.underruns(), 0u);
 
-  // The first samples play at once.
+  // The first samples play at once; running dry while playing is an
+  // underrun as usual.
   jitter.push(ramp(100));
   auto out = pop(jitter, 480);
   EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 100), ramp(100));
-
-  // Running dry while playing is an underrun as usual.
+  EXPECT_EQ(jitter.underruns(), 1u);
   EXPECT_TRUE(all_zero(pop(jitter, 480)));
   EXPECT_EQ(jitter.underruns(), 1u);
 

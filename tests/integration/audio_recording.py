@@ -1,0 +1,80 @@
+"""Recording the virtual cable's monitor and measuring the tone in it, for the audio tests."""
+
+import array
+import os
+import subprocess
+import tempfile
+import time
+
+RATE = 48000
+LOUD = 200   # a 1 kHz tone at half scale is louder than this but at its zero crossings
+QUIET = 100  # and never this quiet for two samples running
+
+
+class Recording:
+    """A sink's monitor (the cable's by default), recorded by parec into a file as 16-bit at
+    48 kHz. With its default latency parec loses about the first second; 20 ms keeps
+    everything."""
+
+    def __init__(self, pulse, source="cable.monitor", channels=2):
+        self.channels = channels
+        self.file = tempfile.NamedTemporaryFile(prefix="korvex-cable-", suffix=".raw")
+        self.proc = subprocess.Popen(
+            ["parec", "-d", source, "--raw", "--format=s16le", f"--rate={RATE}",
+             f"--channels={channels}", "--latency-msec=20"],
+            env=pulse.client_env, stdout=self.file, stderr=subprocess.DEVNULL)
+        # parec can take a while to start; the phone waits for the first audio.
+        deadline = time.monotonic() + 20
+        while os.path.getsize(self.file.name) == 0:
+            if time.monotonic() > deadline:
+                raise AssertionError("parec records nothing")
+            time.sleep(0.02)
+
+    def stop(self):
+        """The first channel's samples."""
+        self.proc.terminate()
+        self.proc.wait()
+        with open(self.file.name, "rb") as f:
+            data = f.read()
+        self.file.close()
+        samples = array.array("h")
+        frame = 2 * self.channels
+        samples.frombytes(data[:len(data) // frame * frame])
+        return samples[0::self.channels]
+
+
+def audible(samples):
+    """From the first to the last sample above the noise floor."""
+    loud = [i for i, s in enumerate(samples) if abs(s) > LOUD]
+    return samples[loud[0]:loud[-1] + 1] if loud else samples[:0]
+
+
+def holes(samples):
+    """(start, length) of every run of near-silent samples longer than one, in samples."""
+    found, quiet = [], 0
+    for i, s in enumerate(samples):
+        if abs(s) < QUIET:
+            quiet += 1
+            continue
+        if quiet > 1:
+            found.append((i - quiet, quiet))
+        quiet = 0
+    if quiet > 1:
+        found.append((len(samples) - quiet, quiet))
+    return found
+
+
+def longest_unbroken(samples):
+    """The longest stretch without a hole longer than two samples: audio without a gap."""
+    best, start = (0, 0), 0
+    for at, length in holes(samples):
+        if length > 2:
+            best = max(best, (at - start, start))
+            start = at + length
+    best = max(best, (len(samples) - start, start))
+    return samples[best[1]:best[1] + best[0]]
+
+
+def frequency(samples):
+    """Rising zero crossings per second."""
+    return sum(1 for a, b in zip(samples, samples[1:]) if a < 0 <= b) * RATE / len(samples)
