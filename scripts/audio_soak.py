@@ -26,14 +26,18 @@ def main():
     pulse = PulseServer()
     try:
         pulse.add_sink("cable", CABLE, "rate=48000", "format=float32le", "channels=2")
-        r = Receiver([receiver], ["--no-vcam", "--no-mdns"],
-                     env={"PULSE_SERVER": "unix:" + pulse.socket})
-        r.wait_for(lambda r: b"-> listening on TCP 45334\n" in r.out, 30)
         rec_path = "/tmp/korvex-soak.raw"
         with open(rec_path, "wb") as out:
+            # The recorder first: an idle null sink with no reader renders up to 2 s of
+            # silence ahead and would not ask the receiver for audio for that long.
             parec = subprocess.Popen(["parec", "-d", "cable.monitor", "--raw", "--format=s16le",
                                       "--rate=48000", "--channels=1", "--latency-msec=20"],
                                      env=pulse.client_env, stdout=out)
+            while os.path.getsize(rec_path) == 0:
+                time.sleep(0.02)
+            r = Receiver([receiver], ["--no-vcam", "--no-mdns"],
+                         env={"PULSE_SERVER": "unix:" + pulse.socket})
+            r.wait_for(lambda r: b"-> listening on TCP 45334\n" in r.out, 30)
             phone = subprocess.Popen([sim, "--duration", str(seconds), "--size", "64x64",
                                       "--fps", "5", "--audio", "tone", "--tone-hz", "1000",
                                       "--tone-level", "0.5"], stdout=subprocess.PIPE, text=True)
