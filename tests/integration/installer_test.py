@@ -86,7 +86,8 @@ def run_uninstaller(install_dir):
     with tempfile.TemporaryDirectory() as temp:
         copy = Path(temp) / "Uninstall.exe"
         shutil.copy(unix_path(install_dir + r"\Uninstall.exe"), copy)
-        copy_windows = wine("winepath", "-w", str(copy)).stdout.strip()
+        # Wine shows the Unix root as drive Z: (asking winepath came back empty under load).
+        copy_windows = "Z:" + str(copy).replace("/", "\\")
         return wine("cmd", "/c", f"{copy_windows} /S _?={install_dir}")
 
 
