@@ -79,7 +79,7 @@ void PictureWorker::run() {
     if (stopping_) {
       return;
     }
-    const auto due = pacer_.take_slot(FramePacer::Clock::now());
+    const auto due = pacer_.take_slot(picture::FramePacer::Clock::now());
     if (wake_.wait_until(lock, due, [this] { return stopping_; })) {
       return;
     }

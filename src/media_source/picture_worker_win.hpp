@@ -16,9 +16,9 @@
 #include <mutex>
 #include <thread>
 
-#include "media_source/frame_pacer.hpp"
 #include "media_source/stream_formats_win.hpp"
 #include "picture/camera_picture.hpp"
+#include "picture/frame_pacer.hpp"
 
 namespace korvex::media_source {
 
@@ -57,7 +57,7 @@ class PictureWorker {
   std::deque<Microsoft::WRL::ComPtr<IUnknown>> requests_;
   bool stopping_ = false;
 
-  FramePacer pacer_;                // used by the thread only
+  picture::FramePacer pacer_;       // used by the thread only
   picture::CameraPicture picture_;  // used by the thread only
   std::thread thread_;              // started and joined by the owner
 };

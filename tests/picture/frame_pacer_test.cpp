@@ -1,8 +1,8 @@
-#include "media_source/frame_pacer.hpp"
+#include "picture/frame_pacer.hpp"
 
 #include <gtest/gtest.h>
 
-namespace korvex::media_source {
+namespace korvex::picture {
 namespace {
 
 using namespace std::chrono_literals;
@@ -26,4 +26,4 @@ TEST(FramePacer, HoldsAFastConsumerToTheGridAndNeverBurstsForASlowOne) {
 }
 
 }  // namespace
-}  // namespace korvex::media_source
+}  // namespace korvex::picture

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace korvex::media_source {
+namespace korvex::picture {
 
 class FramePacer {
  public:
@@ -40,4 +40,4 @@ class FramePacer {
   int64_t last_slot_ = 0;
 };
 
-}  // namespace korvex::media_source
+}  // namespace korvex::picture
