@@ -23,6 +23,7 @@
 #include "server/listener.hpp"
 #include "server/phone_link.hpp"
 #include "server/server_context.hpp"
+#include "vcam/loopback_output.hpp"
 #include "vcam/virtual_camera.hpp"
 
 namespace korvex::main {
@@ -162,6 +163,15 @@ void run_receiver(const Settings& settings) {
   } else {
     platform::write_stderr(fmt::format("virtual camera: {}\n", camera.error()));
     sources.vcam_status = "unavailable";
+  }
+  if (!settings.no_vcam) {
+    if (auto loopback = vcam::start_loopback_output(); !loopback) {
+      platform::write_stderr(fmt::format("virtual camera: v4l2loopback: {}\n", loopback.error()));
+    } else if (loopback.value()) {
+      platform::write_stdout(fmt::format(
+          "-> virtual camera also on {} (v4l2loopback \"{}\", NV12 {}x{})\n", *loopback.value(),
+          vcam::kLoopbackCard, vcam::kLoopbackWidth, vcam::kLoopbackHeight));
+    }
   }
 
   if (!settings.no_mdns) {

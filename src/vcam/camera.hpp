@@ -2,7 +2,8 @@
 
 // The system side of the virtual camera, behind the few calls the receiver
 // makes: Media Foundation's virtual camera on Windows
-// (virtual_camera_win.cpp); none yet on Linux (virtual_camera_linux.cpp).
+// (virtual_camera_win.cpp), a PipeWire camera node on Linux
+// (pipewire_camera_linux.cpp).
 
 #include <memory>
 

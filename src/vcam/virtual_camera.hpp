@@ -1,9 +1,11 @@
 #pragma once
 
-// The "Korvex" camera device that applications see. The receiver does not
-// produce its pictures: KorvexSource.dll, installed separately and registered
-// under kSourceId, reads them from the frame section. The receiver asks the
-// system to create a camera backed by that source for as long as it runs.
+// The "Korvex" camera device that applications see, for as long as the
+// receiver runs. On Windows the receiver does not produce its pictures:
+// KorvexSource.dll, installed separately and registered under kSourceId,
+// reads them from the frame section, and the receiver asks the system to
+// create a camera backed by that source. On Linux the receiver's own
+// PipeWire node, named by kSourceId, serves them from the same section.
 
 #include <memory>
 #include <string_view>
@@ -14,7 +16,8 @@
 namespace korvex::vcam {
 
 inline constexpr std::string_view kCameraName = "Korvex";
-inline constexpr std::string_view kSourceId = "{F4467B1E-EB18-459B-87C2-42D42266FDEB}";
+// The media source's class on Windows; "pipewire:{node name}" on Linux.
+extern const std::string_view kSourceId;
 
 // Creates and starts the camera. Called once, by the main thread at startup;
 // a failure is final for the run and leaves nothing behind.

@@ -18,6 +18,9 @@
 #include "vcam/virtual_camera.hpp"
 
 namespace korvex::vcam {
+
+const std::string_view kSourceId = "{F4467B1E-EB18-459B-87C2-42D42266FDEB}";
+
 namespace {
 
 using Microsoft::WRL::ComPtr;

@@ -1,0 +1,145 @@
+"""Reading the receiver's PipeWire camera as an application would: gst-launch-1.0's
+pipewiresrc linked to the camera node, each picture timed as it arrives and the phone
+simulator's stamp read back from it. Shared by the camera's test and its figures script."""
+
+import statistics
+import subprocess
+import tempfile
+import threading
+import time
+
+NODE = "korvex-camera"
+READER = "korvex-test-reader"
+
+# The stamp the simulator draws (tools/common/frame_stamp.cpp), read back in Python.
+STAMP_COLUMNS, STAMP_ROWS = 32, 4
+# The placeholder's background (src/picture/placeholder.hpp): luma 52 on the top row,
+# chroma Cb 136, Cr 122.
+PLACEHOLDER_TOP = (52, 136, 122)
+BLACK = (16, 128)
+
+
+def stamp_block(width, height):
+    block = min(width // STAMP_COLUMNS, height // (4 * STAMP_ROWS)) & ~1
+    return block if block >= 4 else 0
+
+
+def read_stamp(frame, width, height):
+    """(index, send time in us) from an NV12 picture, or None when the mark fails its check."""
+    block = stamp_block(width, height)
+    half = block // 2
+    bits = 0
+    for bit in range(STAMP_COLUMNS * STAMP_ROWS):
+        x0 = (bit % STAMP_COLUMNS) * block + block // 4
+        y0 = (bit // STAMP_COLUMNS) * block + block // 4
+        total = sum(sum(frame[y * width + x0:y * width + x0 + half]) for y in range(y0, y0 + half))
+        if total > half * half * 128:
+            bits |= 1 << bit
+    index, time_us, check = bits & 0xFFFFFFFF, (bits >> 32) & (2**64 - 1), bits >> 96
+    mask = 0xFFFFFFFF
+    expected = (0x4B565853 ^ ((index * 0x9E3779B1) & mask) ^ (time_us & mask)
+                ^ (((time_us >> 32) * 0x85EBCA6B) & mask))
+    return (index, time_us) if check == expected else None
+
+
+class CameraReader:
+    """gst-launch-1.0 reading the camera node at one size into a pipe; each picture is
+    timed as it arrives and its stamp read. Keeps the last picture whole."""
+
+    def __init__(self, daemon, width, height):
+        self.width, self.height = width, height
+        self.size = width * height * 3 // 2
+        self.pictures = []  # (arrival wall-clock us, stamp or None)
+        self.last = None
+        self.lock = threading.Lock()
+        self.log = tempfile.TemporaryFile()
+        self.proc = subprocess.Popen(
+            ["gst-launch-1.0", "-q", "pipewiresrc", f"target-object={NODE}",
+             f"client-name={READER}", f"stream-properties=props,node.name={READER}", "!",
+             f"video/x-raw,format=NV12,width={width},height={height}", "!",
+             "fdsink", "fd=1", "sync=false"],
+            env=daemon.client_env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+            stderr=self.log)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+        # No session manager: the test links the camera to the reader itself.
+        daemon.link(NODE, READER)
+
+    def _read(self):
+        # Into one buffer, without copying: the reader must keep up with the camera on a
+        # busy machine, or the camera finds no free buffer and skips pictures.
+        frame = bytearray(self.size)
+        view = memoryview(frame)
+        while True:
+            got = 0
+            while got < self.size:
+                n = self.proc.stdout.readinto(view[got:])
+                if not n:
+                    return
+                got += n
+            arrived = time.time_ns() // 1000
+            stamp = read_stamp(frame, self.width, self.height)
+            with self.lock:
+                self.pictures.append((arrived, stamp))
+                self.last = bytes(frame)
+
+    def count(self):
+        with self.lock:
+            return len(self.pictures)
+
+    def wait_for_pictures(self, count, timeout=20.0):
+        deadline = time.monotonic() + timeout
+        while self.count() < count:
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                self.log.seek(0)
+                raise AssertionError(f"the reader got {self.count()} pictures: "
+                                     f"{self.log.read().decode(errors='replace')}")
+            time.sleep(0.05)
+
+    def taken(self):
+        """[(arrival wall-clock us, stamp or None)] of every picture so far, and the last
+        picture whole."""
+        with self.lock:
+            return list(self.pictures), self.last
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.thread.join(timeout=10)
+        self.proc.stdout.close()
+        self.log.close()
+
+
+def luma(frame, width, x, y):
+    return frame[y * width + x]
+
+
+def chroma(frame, width, height, x, y):
+    at = width * height + (y // 2) * width + (x & ~1)
+    return frame[at], frame[at + 1]
+
+
+def is_placeholder(frame, width, height):
+    return all(luma(frame, width, x, 0) == PLACEHOLDER_TOP[0] for x in (0, width // 2, width - 1)) \
+        and chroma(frame, width, height, 0, 0) == PLACEHOLDER_TOP[1:]
+
+
+
+
+def latency_figures(pictures):
+    """(frames shown, p50, p99, max) of the delay in ms from the phone's send time to each
+    frame's first picture on the camera."""
+    first_seen = {}
+    for arrived, stamp in pictures:
+        if stamp is not None:
+            first_seen.setdefault(stamp[0], arrived - stamp[1])
+    latencies = sorted(us / 1000 for us in first_seen.values())
+    if not latencies:
+        return 0, None, None, None
+    p99 = latencies[min(len(latencies) - 1, len(latencies) * 99 // 100)]
+    return len(latencies), statistics.median(latencies), p99, latencies[-1]
