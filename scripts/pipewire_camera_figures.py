@@ -52,7 +52,8 @@ def peak_memory_mib(pid):
 
 
 def run(daemon, seconds, camera):
-    """One stream into a fresh receiver; returns (CPU %, peak MiB, reader's pictures)."""
+    """One stream into a fresh receiver; returns (CPU %, peak MiB, frames sent, the reader's
+    pictures)."""
     args = ["--no-audio", "--no-mdns"] + ([] if camera else ["--no-vcam"])
     receiver = subprocess.Popen([os.path.join(BIN, "korvex-receiver")] + args,
                                 env=daemon.client_env, stdout=subprocess.PIPE,
@@ -70,10 +71,12 @@ def run(daemon, seconds, camera):
         if reader:
             reader.wait_for_pictures(10)
         before, started = cpu_seconds(receiver.pid), time.monotonic()
-        subprocess.run([os.path.join(BIN, "korvex-phone-sim"), "--size", f"{SIZE[0]}x{SIZE[1]}",
-                        "--fps", str(FPS), "--gop", str(FPS), "--duration", str(seconds),
-                        "--audio", "none", "--name", "Figures"],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        sim = subprocess.run([os.path.join(BIN, "korvex-phone-sim"), "--size",
+                              f"{SIZE[0]}x{SIZE[1]}", "--fps", str(FPS), "--gop", str(FPS),
+                              "--duration", str(seconds), "--audio", "none", "--name", "Figures"],
+                             check=True, capture_output=True, text=True)
+        last = sim.stdout.strip().splitlines()[-1]
+        sent = int(dict(item.split("=") for item in last.split())["frames"])
         cpu = 100 * (cpu_seconds(receiver.pid) - before) / (time.monotonic() - started)
         peak = peak_memory_mib(receiver.pid)
         pictures = []
@@ -81,7 +84,7 @@ def run(daemon, seconds, camera):
             time.sleep(0.5)
             pictures, _ = reader.taken()
             reader.stop()
-        return cpu, peak, pictures
+        return cpu, peak, sent, pictures
     finally:
         receiver.terminate()
         receiver.wait()
@@ -95,15 +98,15 @@ def main():
     try:
         print(f"Linux camera (linux-release), {SIZE[0]}x{SIZE[1]} at {FPS} fps for {seconds} s, "
               f"{os.cpu_count()} CPUs; load before: {os.getloadavg()[0]:.2f}")
-        cpu, peak, pictures = run(daemon, seconds, camera=True)
+        cpu, peak, sent, pictures = run(daemon, seconds, camera=True)
         shown, p50, p99, worst = latency_figures(pictures)
         print(f"  camera read at 1080p: phone-to-camera latency ms p50 {p50:.1f} p99 {p99:.1f} "
               f"max {worst:.1f} ({shown} frames shown in {len(pictures)} pictures)")
         print(f"  receiver with the camera read: CPU {cpu:.1f}% of one core, peak memory "
-              f"{peak:.1f} MiB")
-        cpu_off, peak_off, _ = run(daemon, seconds, camera=False)
+              f"{peak:.1f} MiB ({sent} frames sent)")
+        cpu_off, peak_off, sent_off, _ = run(daemon, seconds, camera=False)
         print(f"  receiver with --no-vcam:       CPU {cpu_off:.1f}% of one core, peak memory "
-              f"{peak_off:.1f} MiB")
+              f"{peak_off:.1f} MiB ({sent_off} frames sent)")
         print(f"  camera / --no-vcam: CPU x{cpu / cpu_off:.2f}, peak memory "
               f"x{peak / peak_off:.2f}; load after: {os.getloadavg()[0]:.2f}")
     finally:

@@ -8,7 +8,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 
 namespace korvex::picture {
 
@@ -20,23 +19,26 @@ class FramePacer {
 
   // Takes the slot for the next picture, asked at `now`, and says when it is.
   Clock::time_point take_slot(Clock::time_point now) {
-    if (!origin_) {
+    if (!started_) {
+      started_ = true;
       origin_ = now;
       last_slot_ = 0;
       return now;
     }
-    const Clock::duration elapsed = now - *origin_;
+    const Clock::duration elapsed = now - origin_;
     int64_t slot = (elapsed + period_ - Clock::duration(1)) / period_;  // rounded up
     if (slot <= last_slot_) {
       slot = last_slot_ + 1;
     }
     last_slot_ = slot;
-    return *origin_ + slot * period_;
+    return origin_ + slot * period_;
   }
 
  private:
   const Clock::duration period_;
-  std::optional<Clock::time_point> origin_;
+  // Not an optional: GCC's -O3 then takes its value for uninitialised.
+  bool started_ = false;
+  Clock::time_point origin_{};
   int64_t last_slot_ = 0;
 };
 

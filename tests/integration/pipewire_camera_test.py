@@ -131,7 +131,7 @@ class PipeWireCamera(unittest.TestCase):
         self.assertLess(p50, 500)
         r.stop()
 
-    def test_a_portrait_phone_is_pillarboxed(self):
+    def test_a_portrait_phone_is_pillarboxed_and_the_camera_pauses_without_a_reader(self):
         daemon = self.start_daemon()
         self.start_receiver(daemon.client_env)
         reader = CameraReader(daemon, 1280, 720)
@@ -156,6 +156,14 @@ class PipeWireCamera(unittest.TestCase):
                 self.assertEqual(chroma(frame, 1280, 720, x, y), (BLACK[1], BLACK[1]), (x, y))
         middle = [luma(frame, 1280, x, y) for x in range(440, 840, 8) for y in range(100, 700, 50)]
         self.assertGreater(max(middle) - min(middle), 100, "the phone's picture is not there")
+
+        # Read, the camera runs; once nobody reads, it pauses.
+        self.assertEqual(daemon.node_state(NODE), "running")
+        reader.stop()
+        deadline = time.monotonic() + 10
+        while daemon.node_state(NODE) == "running":
+            self.assertLess(time.monotonic(), deadline, "the camera still runs with no reader")
+            time.sleep(0.1)
 
     def test_without_a_server_the_receiver_runs_on_without_a_camera(self):
         with tempfile.TemporaryDirectory() as empty:

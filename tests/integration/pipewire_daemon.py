@@ -89,6 +89,12 @@ class PipeWireDaemon:
         return {o["info"]["props"].get("node.name"): o["info"]["props"]
                 for o in self.objects() if o["type"] == "PipeWire:Interface:Node"}
 
+    def node_state(self, name):
+        """"running" while a node's graph runs, else "idle", "suspended" and the like."""
+        return next(o["info"]["state"] for o in self.objects()
+                    if o["type"] == "PipeWire:Interface:Node"
+                    and o["info"]["props"].get("node.name") == name)
+
     def ports(self, node_name, direction):
         """The port names of a node ("output" or "input"), as node:port for pw-link."""
         objects = self.objects()
