@@ -21,18 +21,20 @@ FRAMES_LINE = (f"-> frames go to {SECTION} (3+ slots; camera shows its placehold
 IDLE = ("shm mapped 0 written | waiting for iPhone | 0.0 fps rx 0.0 dec 0 kbps 0x0 | "
         "q 0 drop 0 err 0 | rtt 0.0 ms | audio 0 ms under 0 [............] 0.00")
 LISTENING = "-> listening on TCP 45334"
-# Wine has no mfsensorgroup.dll, as Windows before 11 has none; Linux has no camera yet.
+# Wine has no mfsensorgroup.dll, as Windows before 11 has none; on Linux the receiver is
+# pointed at a PipeWire runtime directory with no server in it, whatever the machine runs.
 NO_CAMERA = ("virtual camera: Windows 11 (build 22000+) is required for the Korvex camera; "
              "audio still works\n" if SYSTEM == "Windows"
-             else "virtual camera: this build has no virtual camera yet\n")
+             else "virtual camera: PipeWire: no server to connect to: Host is down (os error 112)\n")
+NO_PIPEWIRE = {"PIPEWIRE_RUNTIME_DIR": "/nonexistent/korvex-pipewire"}
 
 
 class ReceivingMode(unittest.TestCase):
     def setUp(self):
         forget_frame_section()
 
-    def start(self, args, **kwargs):
-        receiver = Receiver(COMMAND, args, **kwargs)
+    def start(self, args, env=None, **kwargs):
+        receiver = Receiver(COMMAND, args, env=dict(NO_PIPEWIRE, **(env or {})), **kwargs)
         self.addCleanup(receiver.kill)
         return receiver
 
