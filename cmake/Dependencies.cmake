@@ -46,6 +46,12 @@ else()
   pkg_check_modules(PULSE REQUIRED IMPORTED_TARGET libpulse)
   # Service advertisement and the phone simulator's browsing: the Avahi daemon's client.
   pkg_check_modules(AVAHI_CLIENT REQUIRED IMPORTED_TARGET avahi-client)
+  # The camera on Linux: a PipeWire node. Its C headers are not ours to keep
+  # free of warnings.
+  pkg_check_modules(PIPEWIRE REQUIRED IMPORTED_TARGET libpipewire-0.3)
+  get_target_property(_korvex_pipewire_inc PkgConfig::PIPEWIRE INTERFACE_INCLUDE_DIRECTORIES)
+  set_target_properties(PkgConfig::PIPEWIRE PROPERTIES
+                        INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${_korvex_pipewire_inc}")
 endif()
 
 # PNG encoding for the frame dumps: stb_image_write, header-only; its folder
