@@ -22,6 +22,9 @@ packages=(
   libpulse-dev
   # service advertisement on Linux, and the daemon and bus its test runs
   libavahi-client-dev avahi-daemon avahi-utils dbus
+  # the camera on Linux (a PipeWire node), and the server, tools and GStreamer
+  # reader its test runs
+  libpipewire-0.3-dev pipewire pipewire-bin gstreamer1.0-pipewire gstreamer1.0-tools
   # fuzzing: clang with libFuzzer
   clang libclang-rt-14-dev
   # test helpers
