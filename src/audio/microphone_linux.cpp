@@ -1,9 +1,10 @@
 // The microphone on PipeWire: an output stream exported as an audio source
 // node that desktop sound settings, browsers and call programs list as an
 // input. Nothing downstream of a virtual source keeps time, so the node is
-// its own driver: a timer on the stream's loop starts one graph cycle per
-// quantum of the server while someone records, and the server pauses the
-// node (and with it the timer) when nobody does.
+// its own driver: a timer on the stream's data loop (real-time where the
+// system allows) starts one graph cycle per quantum of the server while
+// someone records, and the server pauses the node (and with it the timer)
+// when nobody does.
 
 #include <pipewire/pipewire.h>
 #include <spa/node/io.h>
@@ -34,6 +35,8 @@ constexpr const char* kMediaClass = "Audio/Source/Virtual";
 constexpr const char* kPortConfig = "{ mode = dsp monitor = false control = false }";
 // The cycle until the server has said its own: PipeWire's default quantum.
 constexpr uint64_t kDefaultQuantum = 1024;
+// Cycles a late driver makes up for at once; more are let go.
+constexpr uint64_t kMaxCatchUp = 4;
 // How long play() waits for the node, and withdraw() for its removal.
 constexpr std::chrono::seconds kServerWait{5};
 
@@ -91,7 +94,7 @@ class PipeWireMicrophone final : public OutputStream {
       pw_stream_destroy(stream_);
     }
     if (tick_ != nullptr) {
-      pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), tick_);
+      in_data_loop([this] { pw_loop_destroy_source(data_loop_, tick_); });
     }
     if (core_ != nullptr) {
       spa_hook_remove(&core_listener_);
@@ -111,10 +114,14 @@ class PipeWireMicrophone final : public OutputStream {
     if (loop_ == nullptr) {
       return fail(pipewire_error("pw_thread_loop_new", -errno));
     }
-    context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
+    // The real-time client configuration: the data loop, which renders and
+    // keeps the graph's time, gets a real-time priority where allowed.
+    context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
+                              pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
     if (context_ == nullptr) {
       return fail(pipewire_error("pw_context_new", -errno));
     }
+    data_loop_ = pw_data_loop_get_loop(pw_context_get_data_loop(context_));
     core_ = pw_context_connect(context_, nullptr, 0);
     if (core_ == nullptr) {
       return fail(pipewire_error("connect to PipeWire", -errno));
@@ -146,7 +153,8 @@ class PipeWireMicrophone final : public OutputStream {
     }();
     pw_stream_add_listener(stream_, &stream_listener_, &kStreamEvents, this);
 
-    tick_ = pw_loop_add_timer(pw_thread_loop_get_loop(loop_), &PipeWireMicrophone::on_tick, this);
+    in_data_loop(
+        [this] { tick_ = pw_loop_add_timer(data_loop_, &PipeWireMicrophone::on_tick, this); });
     if (tick_ == nullptr) {
       return fail(pipewire_error("pw_loop_add_timer", -errno));
     }
@@ -194,7 +202,7 @@ class PipeWireMicrophone final : public OutputStream {
     pw_thread_loop_lock(loop_);
     if (exported_ && failure_.empty()) {
       withdrawing_ = true;
-      stop_ticking();
+      drive(false);
       pw_stream_disconnect(stream_);
       synced_ = false;
       sync_seq_ = pw_core_sync(core_, PW_ID_CORE, 0);
@@ -221,7 +229,7 @@ class PipeWireMicrophone final : public OutputStream {
   // Loop thread: the first failure ends the microphone. Before play() has
   // returned it is play()'s result; after, the error callback's.
   void fail_with(std::string error) {
-    stop_ticking();
+    drive(false);
     if (!failure_.empty()) {
       return;
     }
@@ -232,7 +240,7 @@ class PipeWireMicrophone final : public OutputStream {
     }
   }
 
-  // Loop thread: the period of the server's cycle, from what it wrote into
+  // Data thread: the period of the server's cycle, from what it wrote into
   // the node's position.
   uint64_t period_ns() const {
     spa_io_position* position = position_.load();
@@ -250,30 +258,60 @@ class PipeWireMicrophone final : public OutputStream {
     return duration * SPA_NSEC_PER_SEC / rate;
   }
 
-  // Loop thread: a tick every period from now on, the first one at once.
+  // Runs `work` on the data loop's thread and waits for it; at once when
+  // that loop is not running or this is its thread.
+  template <class Work>
+  void in_data_loop(Work work) {
+    pw_loop_invoke(
+        data_loop_,
+        [](spa_loop*, bool, uint32_t, const void*, size_t, void* user) {
+          (*static_cast<Work*>(user))();
+          return 0;
+        },
+        0, nullptr, 0, true, &work);
+  }
+
+  // Data thread, like everything about the ticks: they start at once.
   void start_ticking() {
-    period_ns_ = period_ns();
-    timespec first{0, 1};
-    timespec interval{static_cast<time_t>(period_ns_ / SPA_NSEC_PER_SEC),
-                      static_cast<long>(period_ns_ % SPA_NSEC_PER_SEC)};
-    pw_loop_update_timer(pw_thread_loop_get_loop(loop_), tick_, &first, &interval, false);
+    ticking_ = true;
+    next_tick_ns_ = monotonic_ns();
+    arm_tick();
   }
 
   void stop_ticking() {
-    period_ns_ = 0;
-    pw_loop_update_timer(pw_thread_loop_get_loop(loop_), tick_, nullptr, nullptr, false);
+    ticking_ = false;
+    pw_loop_update_timer(data_loop_, tick_, nullptr, nullptr, false);
   }
 
+  void arm_tick() {
+    timespec at{static_cast<time_t>(next_tick_ns_ / SPA_NSEC_PER_SEC),
+                static_cast<long>(next_tick_ns_ % SPA_NSEC_PER_SEC)};
+    pw_loop_update_timer(data_loop_, tick_, &at, nullptr, true);
+  }
+
+  // Loop thread: the node starts or stops driving.
+  void drive(bool on) {
+    in_data_loop([this, on] { on ? start_ticking() : stop_ticking(); });
+  }
+
+  // One graph cycle per quantum of the server, as it is now. Each tick is
+  // due one period after the one before it, not after it ran: cycles a busy
+  // machine delayed are made up for at once, so the graph keeps real time
+  // and the phone's audio is not trimmed for piling up. After a longer
+  // stall it starts over from now.
   static void on_tick(void* data, uint64_t) {
     auto* self = static_cast<PipeWireMicrophone*>(data);
-    if (self->period_ns_ == 0) {
+    if (!self->ticking_) {
       return;
     }
-    // The server changed its quantum: follow it from the next cycle on.
-    if (self->period_ns() != self->period_ns_) {
-      self->start_ticking();
-    }
     pw_stream_trigger_process(self->stream_);
+    const uint64_t period = self->period_ns();
+    const uint64_t now = monotonic_ns();
+    self->next_tick_ns_ += period;
+    if (self->next_tick_ns_ + kMaxCatchUp * period < now) {
+      self->next_tick_ns_ = now;
+    }
+    self->arm_tick();
   }
 
   static void on_state(void* data, pw_stream_state, pw_stream_state state, const char* error) {
@@ -282,11 +320,11 @@ class PipeWireMicrophone final : public OutputStream {
       case PW_STREAM_STATE_STREAMING:
         // Linked into a graph that another driver runs, the node follows it.
         if (pw_stream_is_driving(self->stream_)) {
-          self->start_ticking();
+          self->drive(true);
         }
         break;
       case PW_STREAM_STATE_PAUSED:
-        self->stop_ticking();
+        self->drive(false);
         self->exported_ = true;
         pw_thread_loop_signal(self->loop_, false);
         break;
@@ -374,8 +412,9 @@ class PipeWireMicrophone final : public OutputStream {
   spa_hook core_listener_{};
   pw_stream* stream_ = nullptr;
   spa_hook stream_listener_{};
-  spa_source* tick_ = nullptr;
-  bool running_ = false;  // the loop thread was started
+  pw_loop* data_loop_ = nullptr;  // the context's, where the stream renders
+  spa_source* tick_ = nullptr;    // on the data loop
+  bool running_ = false;          // the loop thread was started
   std::atomic<spa_io_position*> position_{nullptr};
   // Guarded by the loop's lock.
   bool exported_ = false;     // the server created the node
@@ -383,8 +422,10 @@ class PipeWireMicrophone final : public OutputStream {
   bool withdrawing_ = false;  // the node is being removed on purpose
   bool synced_ = false;
   int sync_seq_ = -1;
-  uint64_t period_ns_ = 0;  // of the running ticks; 0 while paused
-  std::string failure_;     // the first failure; empty while all is well
+  // Data thread.
+  bool ticking_ = false;       // the node drives a running graph
+  uint64_t next_tick_ns_ = 0;  // when the next cycle is due, on the monotonic clock
+  std::string failure_;        // the first failure; empty while all is well
 };
 
 class PipeWireMicrophoneHost final : public MicrophoneHost {
