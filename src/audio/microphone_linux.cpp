@@ -89,12 +89,13 @@ class PipeWireMicrophone final : public OutputStream {
     if (running_) {
       pw_thread_loop_stop(loop_);
     }
+    // The ticks go before the stream they trigger.
+    if (tick_ != nullptr) {
+      in_data_loop([this] { pw_loop_destroy_source(data_loop_, tick_); });
+    }
     if (stream_ != nullptr) {
       spa_hook_remove(&stream_listener_);
       pw_stream_destroy(stream_);
-    }
-    if (tick_ != nullptr) {
-      in_data_loop([this] { pw_loop_destroy_source(data_loop_, tick_); });
     }
     if (core_ != nullptr) {
       spa_hook_remove(&core_listener_);

@@ -5,13 +5,13 @@ so and plays into the sink --device names, as before; an explicit --device alway
 test has a private PipeWire server (no session manager: the test links with pw-link) and a
 private PulseAudio server for the sinks."""
 
+import array
 import os
 import re
 import subprocess
 import tempfile
 import time
 import unittest
-import array
 
 from audio_phone import send_tone
 from audio_recording import RATE, Recording, audible, frequency, holes
