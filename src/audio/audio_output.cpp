@@ -113,8 +113,7 @@ Result<AudioOutput> open_audio_output(HostFactory hosts, std::string_view device
     }
     return start_stream(std::move(found.value()), jitter, std::move(on_error));
   };
-  auto keeper =
-      std::make_unique<StreamKeeper>(std::move(reopen), print_stream_error, print_back, retry);
+  auto keeper = make_stream_keeper(std::move(reopen), retry);
   auto opened = start_stream(std::move(found.value()), std::move(jitter), keeper->error_callback());
   if (!opened) {
     return fail(opened.error());
@@ -130,6 +129,11 @@ Result<AudioOutput> open_audio_output(HostFactory hosts, std::string_view device
 Result<AudioOutput> open_audio_output(std::string_view device,
                                       std::shared_ptr<jitter::JitterBuffer> jitter) {
   return open_audio_output(make_audio_host, device, std::move(jitter), kReopenInterval);
+}
+
+std::unique_ptr<StreamKeeper> make_stream_keeper(StreamKeeper::Reopen reopen,
+                                                 std::chrono::milliseconds retry) {
+  return std::make_unique<StreamKeeper>(std::move(reopen), print_stream_error, print_back, retry);
 }
 
 }  // namespace korvex::audio

@@ -49,4 +49,9 @@ Result<AudioOutput> open_audio_output(HostFactory hosts, std::string_view device
 Result<AudioOutput> open_audio_output(std::string_view device,
                                       std::shared_ptr<jitter::JitterBuffer> jitter);
 
+// A keeper that says on standard error when its stream fails and when it
+// plays again.
+std::unique_ptr<StreamKeeper> make_stream_keeper(StreamKeeper::Reopen reopen,
+                                                 std::chrono::milliseconds retry);
+
 }  // namespace korvex::audio

@@ -5,11 +5,12 @@
 #include <fmt/format.h>
 
 #include "audio/find_output_device.hpp"
+#include "audio/microphone.hpp"
 #include "platform/console.hpp"
 
 namespace korvex::audio {
 
-std::string device_list_text(AudioHost& host) {
+std::string device_list_text(AudioHost& host, bool microphone) {
   std::optional<std::string> default_name;
   if (auto endpoint = host.default_output()) {
     if (auto name = endpoint->name()) {
@@ -18,6 +19,9 @@ std::string device_list_text(AudioHost& host) {
   }
 
   std::string text = fmt::format("Output devices ({}):\n", host.name());
+  if (microphone) {
+    text += fmt::format("  - {} (created by the receiver)\n", kMicrophoneName);
+  }
   auto endpoints = host.outputs();
   if (!endpoints) {
     return text + fmt::format("  (could not enumerate: {})\n", endpoints.error());
@@ -34,7 +38,9 @@ std::string device_list_text(AudioHost& host) {
 
 int list_output_devices() {
   auto host = make_audio_host();
-  platform::write_stdout(device_list_text(*host));
+  auto microphones = make_microphone_host();
+  platform::write_stdout(
+      device_list_text(*host, microphones != nullptr && microphones->server_running()));
   return 0;
 }
 

@@ -10,8 +10,9 @@
 namespace korvex::audio {
 
 // "Output devices ({host}):" and one "  - {name}" line per endpoint, the
-// default one marked.
-std::string device_list_text(AudioHost& host);
+// default one marked; first, when `microphone` is set, the microphone the
+// receiver creates.
+std::string device_list_text(AudioHost& host, bool microphone = false);
 
 // Print to the console and return the process's exit status.
 int list_output_devices();

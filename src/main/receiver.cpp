@@ -8,6 +8,8 @@
 #include <fmt/format.h>
 
 #include "audio/audio_output.hpp"
+#include "audio/microphone.hpp"
+#include "audio/output_choice.hpp"
 #include "counters/counters.hpp"
 #include "discovery/advertisement.hpp"
 #include "frames/decode_queue.hpp"
@@ -34,6 +36,9 @@ static_assert(discovery::kServicePort == server::kPhonePort);
 
 void on_console_event() {
   vcam::shutdown_virtual_camera();
+  // A node left behind would be listed as an input until the server noticed
+  // the receiver's connection is gone.
+  audio::withdraw_microphone();
   // Phones would otherwise keep listing a receiver that is gone until the
   // records expire (75 minutes for the service's pointer record).
   discovery::withdraw_advertisement();
@@ -130,7 +135,8 @@ void run_receiver(const Settings& settings) {
   // Held for the whole run: releasing it would stop playback.
   std::optional<audio::AudioOutput> audio_output;
   if (!settings.no_audio) {
-    auto opened = audio::open_audio_output(settings.device, sources.jitter);
+    auto opened =
+        audio::open_receiver_audio(settings.device, settings.device_given, sources.jitter);
     if (opened) {
       audio_output = std::move(opened.value());
       sources.audio = &*audio_output;

@@ -74,6 +74,7 @@ Result<Mode> parse_args(const std::vector<std::string>& args) {
 
     if (long_form == "--device") {
       settings.device = value;
+      settings.device_given = true;
     } else if (long_form == "--gain") {
       const auto number = parse_decimal(value);
       if (!number) {

@@ -21,6 +21,9 @@ enum class Autostart { absent, on, off };
 
 struct Settings {
   std::string device = kDefaultDevice;
+  // --device was on the command line: play into that endpoint, never into a
+  // microphone of the receiver's own.
+  bool device_given = false;
   float gain = kDefaultGain;
   double prefill_ms = kDefaultPrefillMs;
   uint32_t frames = kDefaultProbeFrames;

@@ -42,6 +42,15 @@ TEST(CommandLine, NoArgumentsReceiveWithDefaults) {
   EXPECT_EQ(s.autostart, Autostart::absent);
 }
 
+// Only a --device left out lets the receiver make a microphone of its own:
+// naming the default endpoint is a choice too.
+TEST(CommandLine, DeviceCountsAsGivenWhateverItNames) {
+  EXPECT_FALSE(receive_settings({}).device_given);
+  EXPECT_FALSE(receive_settings({"--gain", "2"}).device_given);
+  EXPECT_TRUE(receive_settings({"--device", "CABLE Input"}).device_given);
+  EXPECT_TRUE(receive_settings({"-d", "default"}).device_given);
+}
+
 TEST(CommandLine, EveryOptionSetsItsField) {
   const Settings s = receive_settings(
       {"-d", "Speakers", "-g", "2.5", "--prefill-ms", "40.5", "--frames", "+5", "--dump-frames",
