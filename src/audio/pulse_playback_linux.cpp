@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "audio/render_thread.hpp"
+#include "platform/thread.hpp"
 
 namespace korvex::audio {
 namespace {
@@ -151,6 +152,7 @@ class PulseStream final : public OutputStream {
 
   Result<void> play() override {
     auto started = thread_.start("audio-render", [render = render_](const std::atomic<bool>& stop) {
+      platform::prioritise_current_thread();
       render->playback->render(stop, render->on_data, render->on_error);
     });
     if (!started) {

@@ -1,5 +1,8 @@
 #include "frames/decode_thread.hpp"
 
+#include <future>
+#include <memory>
+
 #include <fmt/format.h>
 
 #include "platform/console.hpp"
@@ -87,14 +90,29 @@ void DecodeLoop::publish(const Nv12Frame& frame) {
 }
 
 Result<void> start_decode_thread(DecodeContext context) {
-  return platform::spawn_thread("decode", [context = std::move(context)]() mutable {
+  // The first decoder of a process loads the system's codec libraries: under
+  // Wine, GStreamer and its plugins, which keeps a loaded 2-core machine busy
+  // for long enough that the phone's audio, starting at the same moment, has
+  // holes. A decoder made and dropped here, before a phone can connect, takes
+  // that cost at startup; the loop still creates its own on the first
+  // Configure or keyframe.
+  auto ready = std::make_shared<std::promise<void>>();
+  std::future<void> warmed = ready->get_future();
+  auto spawned = platform::spawn_thread("decode", [context = std::move(context), ready]() mutable {
     decoder::init_decoder_thread();
+    (void)context.create_decoder(0, 0);  // a failure is reported by the real creation
+    ready->set_value();
     DecodeQueue& queue = *context.queue;
     DecodeLoop loop(std::move(context));
     for (;;) {
       loop.handle(queue.pop());
     }
   });
+  if (!spawned) {
+    return spawned;
+  }
+  warmed.wait();
+  return {};
 }
 
 }  // namespace korvex::frames

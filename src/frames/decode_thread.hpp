@@ -63,7 +63,9 @@ class DecodeLoop {
 };
 
 // Starts the "decode" thread, which runs the loop for the rest of the process.
-// Fails with the system's reason when the thread cannot be created.
+// Returns once the thread has made and dropped one decoder, so that the
+// system's codec libraries are loaded before any phone streams. Fails with
+// the system's reason when the thread cannot be created.
 Result<void> start_decode_thread(DecodeContext context);
 
 }  // namespace korvex::frames

@@ -63,6 +63,7 @@ void JitterBuffer::push(std::span<const float> samples) {
 
 Fill JitterBuffer::pop(std::span<float> out) {
   std::lock_guard lock(lock_);
+  popped_ = true;
   const uint64_t before = queued_;
   if (!playing_) {
     // A zero prefill still waits for something to play, so that an idle
@@ -98,6 +99,12 @@ Fill JitterBuffer::pop(std::span<float> out) {
 void JitterBuffer::end_stream() {
   std::lock_guard lock(lock_);
   underruns_ = 0;
+  if (!popped_) {
+    // Without an output the phone's last audio would stay queued for ever.
+    discarded_ += queued_;
+    read_ = write_;
+    queued_ = 0;
+  }
   ending_ = queued_ > 0;
   if (!ending_) {
     playing_ = false;

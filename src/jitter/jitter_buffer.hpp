@@ -41,7 +41,8 @@ class JitterBuffer {
   // The phone's stream has ended: what is queued still plays out, without
   // waiting for the prefill and without counting the end as an underrun;
   // then the buffer waits for the next phone's prefill. The underrun count
-  // starts over.
+  // starts over. A buffer nothing has ever popped from has no output to play
+  // into: what it holds is dropped (and counted) instead.
   void end_stream();
 
   double buffered_ms() const;
@@ -70,6 +71,7 @@ class JitterBuffer {
   uint64_t discarded_ = 0;
   bool playing_ = false;
   bool ending_ = false;  // the stream ended; what is queued plays out
+  bool popped_ = false;  // an output has taken blocks from the buffer
 };
 
 }  // namespace korvex::jitter

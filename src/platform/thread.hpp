@@ -18,4 +18,10 @@ Result<void> spawn_thread(std::string name, std::function<void()> body);
 // Names the calling thread as debuggers and process tools show it.
 void set_current_thread_name(const std::string& name);
 
+// Runs the calling thread ahead of ordinary work where the system lets this
+// process do so, and otherwise leaves it as it is: for the threads that carry
+// the phone's audio, which a busy machine must not hold back for longer than
+// the jitter buffer covers. They block on I/O between short bursts of work.
+void prioritise_current_thread();
+
 }  // namespace korvex::platform

@@ -16,4 +16,9 @@ void set_current_thread_name(const std::string& name) {
   }
 }
 
+void prioritise_current_thread() {
+  // Above ordinary threads, below the audio engine's time-critical ones.
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+}
+
 }  // namespace korvex::platform

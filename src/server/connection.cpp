@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/console.hpp"
+#include "platform/thread.hpp"
 #include "protocol/hello.hpp"
 #include "protocol/wire_parser.hpp"
 #include "server/audio_conversion.hpp"
@@ -116,6 +117,8 @@ void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
 
 void run_connection(std::shared_ptr<ServerContext> context, platform::Socket reader,
                     AliveFlag alive, uint64_t id) {
+  // The phone's audio reaches the jitter buffer through this thread.
+  platform::prioritise_current_thread();
   read_loop(*context, std::move(reader), id);
   alive->store(false);
   if (!context->link->release_current(id)) {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "frames/decode_thread.hpp"
 
@@ -66,6 +69,50 @@ struct Harness {
     loop.handle(Frame{{broken ? uint8_t{0xEE} : uint8_t{0x65}}, pts, keyframe});
   }
 };
+
+TEST(DecodeThread, StartsOnceADecoderHasBeenMadeAndDroppedThenWaitsForTheStream) {
+  // Shared with the thread, which outlives the test.
+  struct Seen {
+    std::mutex lock;
+    std::vector<std::pair<uint32_t, uint32_t>> created;
+    std::vector<std::string> lines;
+  };
+  auto seen = std::make_shared<Seen>();
+  auto counters = std::make_shared<counters::Counters>();
+  auto queue = std::make_shared<DecodeQueue>(8);
+  DecodeContext context;
+  context.queue = queue;
+  context.counters = counters;
+  context.create_decoder = [seen](uint32_t w,
+                                  uint32_t h) -> Result<std::unique_ptr<decoder::H264Decoder>> {
+    std::lock_guard hold(seen->lock);
+    seen->created.emplace_back(w, h);
+    return std::unique_ptr<decoder::H264Decoder>(std::make_unique<FakeDecoder>(1280, 720));
+  };
+  context.write_frame = [](const Nv12Frame&) {};
+  context.request_keyframe = [] {};
+  context.print_line = [seen](std::string_view line) {
+    std::lock_guard hold(seen->lock);
+    seen->lines.emplace_back(line);
+  };
+  ASSERT_TRUE(start_decode_thread(std::move(context)));
+  {
+    std::lock_guard hold(seen->lock);
+    EXPECT_EQ(seen->created, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 0}}));
+    EXPECT_TRUE(seen->lines.empty());  // quietly: the stream's own creation reports
+  }
+
+  // The loop starts without a decoder: a non-key frame is dropped, not decoded.
+  queue->push(Frame{{0x41}, 1, false});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (counters->frames_dropped == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(counters->frames_dropped, 1u);
+  EXPECT_EQ(counters->frames_decoded, 0u);
+  std::lock_guard hold(seen->lock);
+  EXPECT_EQ(seen->created.size(), 1u);
+}
 
 TEST(DecodeLoop, DropsFramesUntilAKeyframeCreatesA720pDecoder) {
   Harness h;

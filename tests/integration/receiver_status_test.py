@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from phone_client import Phone, hello, occupy_port, video
+from phone_client import Phone, audio, bye, hello, occupy_port, video
 from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
                       run_in_terminal, screen_text, under_wine)
 
@@ -109,6 +109,22 @@ class ReceivingMode(unittest.TestCase):
             self.assertIn(" 640x360 ", line)
         self.assertTrue(r.err.decode().startswith(NO_CAMERA), r.err)
         self.assertEqual(r.err.decode().count(NO_CAMERA), 1)
+
+    def test_without_audio_output_a_departed_phone_leaves_no_audio_queued(self):
+        r = self.start(["--no-audio", "--no-vcam", "--no-mdns"])
+        r.wait_for(lambda r: r.out.count(b"\n") >= 5)
+        phone = Phone()
+        self.addCleanup(phone.close)
+        phone.send(hello({"name": "Mute"}), *[audio([1000] * 480) for _ in range(8)])
+        r.wait_for(lambda r: re.search(rb"\| Mute \| .* audio [1-9]\d* ms ", r.out))
+        phone.send(bye())
+        phone.close()
+        r.wait_for(lambda r: b"phone disconnected" in r.err)
+        lines = r.out.count(b"\n")
+        r.wait_for(lambda r: r.out.count(b"\n") >= lines + 2)
+        self.assertEqual(r.stop(signal.SIGINT), 0)
+        self.assertIn(" | waiting for iPhone | ", r.out.decode().split("\n")[-2])
+        self.assertIn(" audio 0 ms under 0 ", r.out.decode().split("\n")[-2])
 
     def test_a_listener_failure_after_a_failed_camera_ends_with_status_one(self):
         holder = occupy_port()

@@ -190,9 +190,25 @@ TEST(JitterBuffer, CountsEverySampleItDrops) {
   EXPECT_EQ(jitter.discarded(), 5761u - 1920u);
   jitter.push(ramp(50'000));  // 1920 + 50000 through a ring of 48000, then trimmed
   EXPECT_EQ(jitter.discarded(), 5761u - 1920u + 1920u + 50'000u - 1920u);
+  pop(jitter, 480);
   jitter.end_stream();  // the rest plays out: nothing more dropped
   pop(jitter, 4000);
   EXPECT_EQ(jitter.discarded(), 5761u + 50'000u - 1920u);
+}
+
+TEST(JitterBuffer, WithoutAnOutputTheEndOfAStreamDropsWhatIsQueued) {
+  // Nothing pops, as with --no-audio: the phone's last audio cannot play out.
+  JitterBuffer jitter(40.0);
+  jitter.push(ramp(3000));
+  jitter.end_stream();
+  EXPECT_EQ(jitter.buffered_ms(), 0.0);
+  EXPECT_EQ(jitter.discarded(), 3000u);
+  // The next phone fills it from empty.
+  jitter.push(ramp(1000, 5000));
+  EXPECT_EQ(jitter.buffered_ms(), 1000.0 / 48.0);
+  jitter.end_stream();
+  EXPECT_EQ(jitter.buffered_ms(), 0.0);
+  EXPECT_EQ(jitter.discarded(), 4000u);
 }
 
 TEST(JitterBuffer, EmptyPopWritesAndCountsNothing) {

@@ -78,6 +78,10 @@ void run_session(Session& session) {
       if (session.options.audio != AudioMode::none) {
         audio = std::jthread([&session] {
           platform::set_current_thread_name("audio");
+          // A phone's microphone keeps its pace whatever this machine is
+          // doing; an ordinary thread here would send late, in bursts, on a
+          // busy machine, and the receiver would be blamed for the holes.
+          platform::prioritise_current_thread();
           stream_audio(session);
         });
       }
