@@ -47,8 +47,10 @@ class MessageHandler {
 
   bool on(protocol::msg::Video& video) {
     counters_.frames_received.fetch_add(1, std::memory_order_relaxed);
-    if (keyframe_seen_ || video.keyframe) {
-      context_.queue->push(frames::Frame{std::move(video.data), video.pts, video.keyframe});
+    // A frame without coded data holds no picture to start from, whatever its flag.
+    const bool keyframe = video.keyframe && !video.data.empty();
+    if (keyframe_seen_ || keyframe) {
+      context_.queue->push(frames::Frame{std::move(video.data), video.pts, keyframe});
       keyframe_seen_ = true;
     } else {
       // The decoder cannot start in the middle of a group of pictures.
@@ -83,8 +85,10 @@ class MessageHandler {
 };
 
 // Receives and handles messages until a receive fails or times out, the
-// phone closes its side or says Bye; closes `reader` before returning.
-void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
+// phone closes its side or says Bye, or a newer connection takes over;
+// closes `reader` before returning.
+void read_loop(ServerContext& context, platform::Socket reader, const AliveFlag& alive,
+               uint64_t id) {
   protocol::Parser parser;
   MessageHandler handler(context, id);
   counters::Counters& counters = *context.link->counters();
@@ -98,14 +102,16 @@ void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
     }
     const size_t n = received.value();
     counters.bytes_received.fetch_add(n, std::memory_order_relaxed);
-    bool bye = false;
+    bool done = false;
     for (protocol::Message& message : parser.commit(n)) {
-      if (!handler.handle(message)) {
-        bye = true;
+      // Once taken over, not one more message of this batch reaches the
+      // queue or the jitter buffer, which now belong to the newer phone.
+      if (!alive->load() || !handler.handle(message)) {
+        done = true;
         break;
       }
     }
-    if (bye) {
+    if (done) {
       break;
     }
   }
@@ -116,7 +122,7 @@ void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
 
 void run_connection(std::shared_ptr<ServerContext> context, platform::Socket reader,
                     AliveFlag alive, uint64_t id) {
-  read_loop(*context, std::move(reader), id);
+  read_loop(*context, std::move(reader), alive, id);
   alive->store(false);
   if (!context->link->release_current(id)) {
     // A newer connection owns the counters, the audio and the phone flag.
