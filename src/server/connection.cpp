@@ -1,5 +1,7 @@
 #include "server/connection.hpp"
 
+#include <algorithm>
+#include <span>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -20,6 +22,8 @@ namespace {
 constexpr size_t kReceiveChunk = 256 * 1024;
 
 constexpr size_t kInitialScratchSamples = 480;  // 10 ms at 48 kHz
+// One second at 48 kHz, the jitter buffer's whole ring.
+constexpr size_t kLargestPush = 48'000;
 
 // The reader loop's own state, for one connection.
 class MessageHandler {
@@ -63,10 +67,19 @@ class MessageHandler {
   bool on(protocol::msg::Control&) { return true; }
 
   bool on(protocol::msg::Audio& audio) {
-    const float peak = convert_audio(audio, context_.gain, scratch_);
+    // A message longer than the jitter buffer's ring goes in ring-sized
+    // pieces: the buffer keeps and discards what one push would, and the
+    // scratch stays small however long a message the peer sends.
+    float peak = 0.0f;
+    std::span<const int16_t> rest = audio.samples;
+    do {
+      const auto piece = rest.first(std::min(rest.size(), kLargestPush));
+      peak = std::max(peak, convert_audio(piece, audio.silent, context_.gain, scratch_));
+      context_.jitter->push(scratch_);
+      rest = rest.subspan(piece.size());
+    } while (!rest.empty());
     counters_.set_audio_level(peak);
     counters_.audio_packets.fetch_add(1, std::memory_order_relaxed);
-    context_.jitter->push(scratch_);
     return true;
   }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string_view>
+#include <thread>
 #include <variant>
 
 #include "frames/decode_queue.hpp"
@@ -142,6 +143,24 @@ TEST_F(ConnectionTest, AnEmptyFrameFlaggedAsKeyframeDoesNotOpenTheGate) {
   EXPECT_EQ(context_->link->counters()->frames_received.load(), 4u);
   EXPECT_EQ(context_->link->counters()->frames_dropped.load(), 2u);
   EXPECT_EQ(queued_keyframe_flags(), (std::vector<bool>{true, false}));
+}
+
+TEST_F(ConnectionTest, AnAudioMessageOfTheLargestSizeKeepsAndDiscardsWhatOnePushWould) {
+  Ends phone = connect(1);
+  std::thread reader([&] { run_connection(context_, std::move(phone.reader), phone.alive, 1); });
+  const size_t samples = (4 * 1024 * 1024 - 8) / 2;  // the largest payload allowed
+  send(phone.phone, audio(samples));
+  // The answer to a ping comes once everything before it has been handled.
+  send(phone.phone, message(MessageType::ping, 0, std::vector<uint8_t>(8, 7)));
+  uint8_t reply[20];
+  ASSERT_EQ(::recv(phone.phone, reply, sizeof reply, MSG_WAITALL), 20);
+
+  const jitter::JitterBuffer& buffer = *context_->jitter;
+  EXPECT_EQ(context_->link->counters()->audio_packets.load(), 1u);
+  EXPECT_EQ(buffer.buffered_ms(), 40.0);
+  EXPECT_EQ(buffer.discarded(), samples - 1920);
+  send(phone.phone, message(MessageType::bye, 0, {}));
+  reader.join();
 }
 
 TEST_F(ConnectionTest, HelloSizesOutsideSixteenToEightThousandAreNotGiven) {
