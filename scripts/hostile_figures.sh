@@ -40,7 +40,7 @@ $bin/korvex-receiver --no-audio --no-vcam --no-mdns >"$out/receiver.txt" 2>&1 &
 receiver_pid=$!
 wait_ready "$out/receiver.txt"
 status=0
-$bin/korvex-hostile-peer --sim $bin/korvex-phone-sim --pid "$receiver_pid" "$@" \
+$bin/korvex-hostile-peer --sim $bin/korvex-phone-sim --pid "$receiver_pid" --judge-memory "$@" \
   -- $bin/korvex-frames || status=1
 if kill -0 "$receiver_pid" 2>/dev/null; then
   echo "receiver still running after every attack"

@@ -1,8 +1,9 @@
 """A short run of korvex-hostile-peer against the real receiver: one attack of each kind,
 scaled down to seconds, each while the phone simulator streams beside it. The driver
 checks that the receiver is still there, that the simulator's next connection streams
-again within 2 s with readable stamps, and that threads, descriptors and peak memory
-come back; this test checks its verdict and that the receiver never exited.
+again within 2 s with readable stamps, and that threads and descriptors come back (peak
+memory is a release build's figure: scripts/hostile_figures.sh judges it); this test
+checks its verdict and that the receiver never exited.
 
 usage: hostile_peer_test.py -- korvex-receiver korvex-frames korvex-hostile-peer
 The phone simulator is named by KORVEX_PHONE_SIM.
@@ -41,8 +42,8 @@ isolate_network()
 isolate_shared_memory()
 RECEIVER, FRAMES, HOSTILE = launcher_from_argv()
 SIM = os.environ.get("KORVEX_PHONE_SIM", "")
-ATTACKS = ["magic-flood", "largest-payloads", "every-type", "resets", "half-open", "no-reading",
-           "churn-at-once", "absurd-sizes", "takeover-storm"]
+ATTACKS = ["magic-flood", "largest-payloads", "every-type", "silent", "resets", "half-open",
+           "no-reading", "churn-at-once", "absurd-sizes", "takeover-storm"]
 
 
 class HostilePeers(unittest.TestCase):
