@@ -5,7 +5,9 @@
 // back to where they were, and that its peak memory stayed within 8 MiB of
 // the legitimate stream's.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <chrono>
@@ -109,19 +111,39 @@ std::vector<std::string> sim_command(const Options& o, int seconds) {
           "Legit"};
 }
 
-// The simulator's next connection, from its start to its first picture in the
-// section with a readable stamp; -1 when none came within 10 s.
+// The simulator's next connection, from the moment it is connected (its
+// "-> connected" line) to its first picture in the section with a readable
+// stamp; -1 when none came within 10 s.
 int recovery_ms(const Options& o, const SectionFollower& follower) {
-  const uint64_t start_us = wall_clock_us();
-  auto sim = Child::start(sim_command(o, 10));
-  if (!sim) {
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) {
     return -1;
   }
+  const uint64_t start_us = wall_clock_us();
+  auto sim = Child::start(sim_command(o, 10), out[1]);
+  ::close(out[1]);
+  if (!sim) {
+    ::close(out[0]);
+    return -1;
+  }
+  // The simulator's start (encoder and all) is not the receiver's to answer for.
+  std::string said;
+  char buffer[256];
+  ssize_t n = 0;
+  while (said.find("-> connected") == std::string::npos &&
+         (n = ::read(out[0], buffer, sizeof buffer)) > 0) {
+    said.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(out[0]);
+  const uint64_t connected_us = wall_clock_us();
   const auto picture = follower.first_sent_since(start_us, 10'000);
   // A second more of pictures for the stamp check, then Bye.
   std::this_thread::sleep_for(1s);
   sim->stop(3000);
-  return picture ? static_cast<int>((picture->seen_us - start_us) / 1000) : -1;
+  if (!picture || picture->seen_us < connected_us) {
+    return picture ? 0 : -1;
+  }
+  return static_cast<int>((picture->seen_us - connected_us) / 1000);
 }
 
 // Waits until the receiver's threads and descriptors are back to `base`.
