@@ -17,6 +17,7 @@
 #include "decoder/copy_nv12_win.hpp"
 #include "decoder/h264_decoder.hpp"
 #include "decoder/media_foundation_win.hpp"
+#include "decoder/sample_time.hpp"
 #include "decoder/sps_picture.hpp"
 #include "platform/com_adopt_win.hpp"
 #include "platform/system_text_win.hpp"
@@ -308,7 +309,7 @@ Result<std::vector<Nv12Frame>> MfH264Decoder::decode(std::span<const uint8_t> da
   if (FAILED(hr)) {
     return fail("AddBuffer: " + hr_text(hr));
   }
-  hr = sample->SetSampleTime(static_cast<LONGLONG>(pts_us * 10));
+  hr = sample->SetSampleTime(sample_time_100ns(pts_us));
   if (FAILED(hr)) {
     return fail("SetSampleTime: " + hr_text(hr));
   }

@@ -33,7 +33,18 @@ void DecodeQueue::push(DecodeItem item) {
       }
     } else {
       chain_broken_ = false;  // a new stream starts with its own keyframe
-      entries_.push_back(std::move(item));
+      // A Configure the decode thread has not reached yet takes the newer
+      // size and keeps its place, where the stream first changed: a peer
+      // sending hellos in a loop neither grows the queue nor has the decoder
+      // recreated for each, and chains still end where they did.
+      auto pending = std::find_if(entries_.begin(), entries_.end(), [](const DecodeItem& e) {
+        return std::holds_alternative<Configure>(e);
+      });
+      if (pending != entries_.end()) {
+        *pending = std::move(item);
+      } else {
+        entries_.push_back(std::move(item));
+      }
     }
   }
   wake_.notify_one();

@@ -46,7 +46,8 @@ class DecodeQueue {
   // evicts one queued frame and the frames behind it that refer to it. While
   // that chain is broken, arriving non-key frames are thrown away too, until
   // a keyframe or a Configure starts a clean one. Configure items are never
-  // thrown away and not counted against the limit.
+  // thrown away and not counted against the limit; at most one waits: a
+  // newer one gives its size to the one still queued.
   void push(DecodeItem item);
 
   // Removes and returns the front entry, waiting while the queue is empty. A

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <variant>
 
 #include "common/result.hpp"
 
@@ -24,6 +25,8 @@ inline constexpr NativeSocket kNoSocket = -1;
 #endif
 
 struct Accepted;
+struct AcceptError;
+using AcceptResult = std::variant<Accepted, AcceptError>;
 
 // Owns one socket handle and closes it when it goes.
 class Socket {
@@ -47,7 +50,7 @@ class Socket {
   void close();
 
   // Waits for the next connection. Interrupted calls are retried.
-  Result<Accepted> accept() const;
+  AcceptResult accept() const;
 
   // Connection settings of the phone link: no send delay, a receive that
   // gives up after `receive_timeout_ms` of silence and a send that gives up
@@ -59,8 +62,9 @@ class Socket {
   // Interrupted calls are retried; a time-out is a failure.
   Result<size_t> receive(std::span<uint8_t> buffer) const;
 
-  // Writes every byte or fails. Never raises SIGPIPE.
-  Result<void> send_all(std::span<const uint8_t> bytes) const;
+  // Writes every byte or fails; gives up once the whole write has taken
+  // `timeout_ms`, however the peer trickles its reads. Never raises SIGPIPE.
+  Result<void> send_all(std::span<const uint8_t> bytes, uint32_t timeout_ms) const;
 
   // Ends both directions for every handle of this socket; errors ignored.
   void shutdown_both() const;
@@ -75,6 +79,21 @@ class Socket {
 struct Accepted {
   Socket socket;
   std::string peer;  // "[::ffff:192.168.1.20]:54321", or "192.168.1.20:54321" on IPv4
+};
+
+// What a failed accept means for the listening socket.
+enum class AcceptFailure {
+  peer,       // one connection went before it was accepted; the next may come at once
+  resources,  // descriptors or buffers ran out for the moment
+  listener,   // the listening socket itself is unusable
+};
+
+// Sorts an accept error code of this system (errno, or a Winsock code).
+AcceptFailure classify_accept_error(int code);
+
+struct AcceptError {
+  AcceptFailure failure = AcceptFailure::listener;
+  std::string text;
 };
 
 // Listens on every address on `port`: an IPv6 socket that also takes IPv4

@@ -2,10 +2,12 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include <fmt/format.h>
 
@@ -73,7 +75,38 @@ void Socket::close() {
   }
 }
 
-Result<Accepted> Socket::accept() const {
+AcceptFailure classify_accept_error(int code) {
+  switch (code) {
+    // The connection was reset or aborted while it waited in the backlog, or
+    // (as accept(2) says Linux does) a network error pending on the new
+    // socket is reported here.
+    case ECONNABORTED:
+    case ECONNRESET:
+    case EPROTO:
+    case EPERM:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENONET:
+    case ENOPROTOOPT:
+    case EOPNOTSUPP:
+    case ETIMEDOUT:
+    case EAGAIN:
+      return AcceptFailure::peer;
+    case EBADF:
+    case ENOTSOCK:
+    case EINVAL:
+    case EFAULT:
+      return AcceptFailure::listener;
+    default:
+      // EMFILE, ENFILE, ENOBUFS, ENOMEM, and anything unforeseen: worth
+      // another try after a pause rather than the end of the receiver.
+      return AcceptFailure::resources;
+  }
+}
+
+AcceptResult Socket::accept() const {
   for (;;) {
     sockaddr_storage address{};
     socklen_t size = sizeof address;
@@ -81,8 +114,9 @@ Result<Accepted> Socket::accept() const {
     if (fd >= 0) {
       return Accepted{Socket(fd), address_text(address)};
     }
-    if (errno != EINTR) {
-      return socket_error(errno);
+    const int code = errno;
+    if (code != EINTR) {
+      return AcceptError{classify_accept_error(code), os_error_text(code)};
     }
   }
 }
@@ -107,17 +141,32 @@ Result<size_t> Socket::receive(std::span<uint8_t> buffer) const {
   }
 }
 
-Result<void> Socket::send_all(std::span<const uint8_t> bytes) const {
+Result<void> Socket::send_all(std::span<const uint8_t> bytes, uint32_t timeout_ms) const {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!bytes.empty()) {
+    // Each send takes what fits without waiting; the waiting happens in poll,
+    // against what is left of the one deadline.
     // MSG_NOSIGNAL: a phone that has gone is an error here, not a SIGPIPE.
-    const ssize_t n = ::send(handle_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
+    const ssize_t n = ::send(handle_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n >= 0) {
+      bytes = bytes.subspan(static_cast<size_t>(n));
+      continue;
+    }
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
       return socket_error(errno);
     }
-    bytes = bytes.subspan(static_cast<size_t>(n));
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      return socket_error(ETIMEDOUT);
+    }
+    pollfd writable{handle_, POLLOUT, 0};
+    if (::poll(&writable, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+      return socket_error(errno);
+    }
   }
   return {};
 }

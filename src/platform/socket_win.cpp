@@ -4,6 +4,7 @@
 #include <ws2tcpip.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 #include <fmt/format.h>
@@ -78,7 +79,28 @@ void Socket::close() {
   }
 }
 
-Result<Accepted> Socket::accept() const {
+AcceptFailure classify_accept_error(int code) {
+  switch (code) {
+    // The peer reset or abandoned the connection while it waited in the backlog.
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+    case WSAETIMEDOUT:
+    case WSAEWOULDBLOCK:
+      return AcceptFailure::peer;
+    case WSAENOTSOCK:
+    case WSAEINVAL:
+    case WSAEFAULT:
+    case WSAEOPNOTSUPP:
+    case WSANOTINITIALISED:
+      return AcceptFailure::listener;
+    default:
+      // WSAEMFILE, WSAENOBUFS, WSAENETDOWN, and anything unforeseen: worth
+      // another try after a pause rather than the end of the receiver.
+      return AcceptFailure::resources;
+  }
+}
+
+AcceptResult Socket::accept() const {
   for (;;) {
     sockaddr_storage address{};
     int size = sizeof address;
@@ -91,7 +113,7 @@ Result<Accepted> Socket::accept() const {
     }
     const int code = WSAGetLastError();
     if (code != WSAEINTR) {
-      return socket_error(code);
+      return AcceptError{classify_accept_error(code), os_error_text(code)};
     }
   }
 }
@@ -116,8 +138,17 @@ Result<size_t> Socket::receive(std::span<uint8_t> buffer) const {
   }
 }
 
-Result<void> Socket::send_all(std::span<const uint8_t> bytes) const {
+Result<void> Socket::send_all(std::span<const uint8_t> bytes, uint32_t timeout_ms) const {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!bytes.empty()) {
+    // The socket's send time-out bounds one call; setting it to what is left
+    // before every call makes it bound the whole write.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      return socket_error(WSAETIMEDOUT);
+    }
+    set_option(*this, SOL_SOCKET, SO_SNDTIMEO, static_cast<DWORD>(left.count()));
     const int size = static_cast<int>(std::min<size_t>(bytes.size(), INT_MAX));
     const int n = ::send(raw(*this), reinterpret_cast<const char*>(bytes.data()), size, 0);
     if (n == SOCKET_ERROR) {

@@ -1,5 +1,7 @@
 #include "server/connection.hpp"
 
+#include <algorithm>
+#include <span>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -21,6 +23,8 @@ namespace {
 constexpr size_t kReceiveChunk = 256 * 1024;
 
 constexpr size_t kInitialScratchSamples = 480;  // 10 ms at 48 kHz
+// One second at 48 kHz, the jitter buffer's whole ring.
+constexpr size_t kLargestPush = 48'000;
 
 // The reader loop's own state, for one connection.
 class MessageHandler {
@@ -48,8 +52,10 @@ class MessageHandler {
 
   bool on(protocol::msg::Video& video) {
     counters_.frames_received.fetch_add(1, std::memory_order_relaxed);
-    if (keyframe_seen_ || video.keyframe) {
-      context_.queue->push(frames::Frame{std::move(video.data), video.pts, video.keyframe});
+    // A frame without coded data holds no picture to start from, whatever its flag.
+    const bool keyframe = video.keyframe && !video.data.empty();
+    if (keyframe_seen_ || keyframe) {
+      context_.queue->push(frames::Frame{std::move(video.data), video.pts, keyframe});
       keyframe_seen_ = true;
     } else {
       // The decoder cannot start in the middle of a group of pictures.
@@ -62,10 +68,19 @@ class MessageHandler {
   bool on(protocol::msg::Control&) { return true; }
 
   bool on(protocol::msg::Audio& audio) {
-    const float peak = convert_audio(audio, context_.gain, scratch_);
+    // A message longer than the jitter buffer's ring goes in ring-sized
+    // pieces: the buffer keeps and discards what one push would, and the
+    // scratch stays small however long a message the peer sends.
+    float peak = 0.0f;
+    std::span<const int16_t> rest = audio.samples;
+    do {
+      const auto piece = rest.first(std::min(rest.size(), kLargestPush));
+      peak = std::max(peak, convert_audio(piece, audio.silent, context_.gain, scratch_));
+      context_.jitter->push(scratch_);
+      rest = rest.subspan(piece.size());
+    } while (!rest.empty());
     counters_.set_audio_level(peak);
     counters_.audio_packets.fetch_add(1, std::memory_order_relaxed);
-    context_.jitter->push(scratch_);
     return true;
   }
 
@@ -84,8 +99,10 @@ class MessageHandler {
 };
 
 // Receives and handles messages until a receive fails or times out, the
-// phone closes its side or says Bye; closes `reader` before returning.
-void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
+// phone closes its side or says Bye, or a newer connection takes over;
+// closes `reader` before returning.
+void read_loop(ServerContext& context, platform::Socket reader, const AliveFlag& alive,
+               uint64_t id) {
   protocol::Parser parser;
   MessageHandler handler(context, id);
   counters::Counters& counters = *context.link->counters();
@@ -99,14 +116,16 @@ void read_loop(ServerContext& context, platform::Socket reader, uint64_t id) {
     }
     const size_t n = received.value();
     counters.bytes_received.fetch_add(n, std::memory_order_relaxed);
-    bool bye = false;
+    bool done = false;
     for (protocol::Message& message : parser.commit(n)) {
-      if (!handler.handle(message)) {
-        bye = true;
+      // Once taken over, not one more message of this batch reaches the
+      // queue or the jitter buffer, which now belong to the newer phone.
+      if (!alive->load() || !handler.handle(message)) {
+        done = true;
         break;
       }
     }
-    if (bye) {
+    if (done) {
       break;
     }
   }
@@ -119,7 +138,7 @@ void run_connection(std::shared_ptr<ServerContext> context, platform::Socket rea
                     AliveFlag alive, uint64_t id) {
   // The phone's audio reaches the jitter buffer through this thread.
   platform::prioritise_current_thread();
-  read_loop(*context, std::move(reader), id);
+  read_loop(*context, std::move(reader), alive, id);
   alive->store(false);
   if (!context->link->release_current(id)) {
     // A newer connection owns the counters, the audio and the phone flag.

@@ -38,7 +38,7 @@ bool PhoneLink::send_to_connection(uint64_t id, std::span<const uint8_t> message
   if (!current_ || current_->id != id) {
     return false;
   }
-  return current_->send_socket.send_all(message).ok();
+  return current_->send_socket.send_all(message, kSendTimeoutMs).ok();
 }
 
 bool PhoneLink::send_to_current(std::span<const uint8_t> message) {
@@ -46,7 +46,7 @@ bool PhoneLink::send_to_current(std::span<const uint8_t> message) {
   if (!current_) {
     return false;
   }
-  return current_->send_socket.send_all(message).ok();
+  return current_->send_socket.send_all(message, kSendTimeoutMs).ok();
 }
 
 bool PhoneLink::release_current(uint64_t id) {

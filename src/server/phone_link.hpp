@@ -17,6 +17,10 @@
 
 namespace korvex::server {
 
+// The longest any one message to the phone may take to write, and so the
+// longest anyone holds the send lock.
+inline constexpr uint32_t kSendTimeoutMs = 2'000;
+
 // True while a connection runs; its reader, its ping thread and `current`
 // share it. Writers only ever set it to false.
 using AliveFlag = std::shared_ptr<std::atomic<bool>>;
@@ -72,7 +76,7 @@ class PhoneLink {
   };
 
   // Held for the whole of every write, so messages never interleave on the
-  // wire; the sockets' send time-out bounds how long.
+  // wire; kSendTimeoutMs bounds how long.
   std::mutex send_lock_;
   std::optional<Connection> current_;  // guarded by send_lock_
 

@@ -125,6 +125,33 @@ TEST(DecodeQueue, AConfigureEndsABrokenChainAndIsNeverEvictedNorCounted) {
   EXPECT_EQ(drain(queue), (std::vector<int64_t>{kConfigure, 5, 6, 7, 8, 9}));
 }
 
+TEST(DecodeQueue, AtMostOneConfigureWaitsAndItCarriesTheNewestSize) {
+  // A peer sending hellos in a loop: the queued Configure keeps its place
+  // between the streams and takes each newer size.
+  DecodeQueue queue(8);
+  push_frames(queue, 1, 2, {1});
+  queue.push(Configure{640, 480});
+  push_frames(queue, 3, 4, {3});
+  for (uint32_t i = 1; i <= 1000; ++i) {
+    queue.push(Configure{i, i + 1});
+  }
+  EXPECT_EQ(queue.len(), 5u);
+  EXPECT_EQ(label(queue.pop()), 1);
+  EXPECT_EQ(label(queue.pop()), 2);
+  const DecodeWork configure = queue.pop();
+  ASSERT_TRUE(std::holds_alternative<Configure>(configure));
+  EXPECT_EQ(std::get<Configure>(configure).width, 1000u);
+  EXPECT_EQ(std::get<Configure>(configure).height, 1001u);
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{3, 4}));
+
+  // Once the decode thread has taken it, the next one waits on its own.
+  queue.push(Configure{1280, 720});
+  queue.push(Configure{1920, 1080});
+  EXPECT_EQ(queue.len(), 1u);
+  EXPECT_EQ(std::get<Configure>(queue.pop()).width, 1920u);
+  EXPECT_EQ(queue.evicted() + queue.orphaned(), 0u);
+}
+
 TEST(DecodeQueue, AllKeyframesEvictsTheOldestFrame) {
   DecodeQueue queue(8);
   push_frames(queue, 1, 8, {1, 2, 3, 4, 5, 6, 7, 8});

@@ -24,10 +24,12 @@ using namespace korvex;
 using namespace korvex::section;
 
 constexpr char kUsage[] =
-    "usage: korvex-frames --header | --watch SECONDS | --dump DIR\n"
-    "  --header         print the frame section's header and check it\n"
-    "  --watch SECONDS  follow new frames for that long and summarise them\n"
-    "  --dump DIR       write the newest frame's luma as DIR/frame-N.png\n";
+    "usage: korvex-frames --header | --watch SECONDS | --follow SECONDS | --dump DIR\n"
+    "  --header          print the frame section's header and check it\n"
+    "  --watch SECONDS   follow new frames for that long and summarise them\n"
+    "  --follow SECONDS  as --watch, with a line for every frame as it is seen:\n"
+    "                    \"frame INDEX SENT_US SEEN_US\" or \"unreadable SEEN_US\"\n"
+    "  --dump DIR        write the newest frame's luma as DIR/frame-N.png\n";
 
 // A copy is retried at most this often before the reader gives up on a slot.
 constexpr int kCopyAttempts = 1000;
@@ -81,7 +83,9 @@ int print_header() {
   return 0;
 }
 
-int watch(uint64_t seconds) {
+// With `each_frame`, a line per frame copied, so that a driver can tell when
+// a stream's pictures came back (stamps carry the sender's wall clock).
+int watch(uint64_t seconds, bool each_frame) {
   Result<OpenSection> section = open_section();
   if (!section) {
     return failure(section.error());
@@ -100,13 +104,19 @@ int watch(uint64_t seconds) {
     summary.observe_activity(header.activity_tick, activity_tick_now());
     if (header.frame_counter > last) {
       switch (copy_newest(memory, geometry, frame)) {
-        case SlotCopy::complete:
-          summary.add_frame(
-              frame.width, frame.height,
-              tools::read_stamp(frame.data.data(), frame.width, frame.height, frame.width),
-              wall_clock_us());
+        case SlotCopy::complete: {
+          const auto stamp =
+              tools::read_stamp(frame.data.data(), frame.width, frame.height, frame.width);
+          const uint64_t seen_us = wall_clock_us();
+          summary.add_frame(frame.width, frame.height, stamp, seen_us);
+          if (each_frame) {
+            platform::write_stdout(
+                stamp ? fmt::format("frame {} {} {}\n", stamp->index, stamp->send_time_us, seen_us)
+                      : fmt::format("unreadable {}\n", seen_us));
+          }
           last = frame.number;
           continue;
+        }
         case SlotCopy::torn:
           summary.add_torn();
           continue;  // at once: the writer has moved on to a newer frame
@@ -168,14 +178,14 @@ int main(int argc, char** argv) {
   if (args.size() == 1 && args[0] == "--header") {
     return print_header();
   }
-  if (args.size() == 2 && args[0] == "--watch") {
+  if (args.size() == 2 && (args[0] == "--watch" || args[0] == "--follow")) {
     uint64_t seconds = 0;
     const std::string& text = args[1];
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
     if (error != std::errc() || end != text.data() + text.size() || seconds == 0) {
-      return usage_error("--watch needs a whole number of seconds");
+      return usage_error(args[0] + " needs a whole number of seconds");
     }
-    return watch(seconds);
+    return watch(seconds, args[0] == "--follow");
   }
   if (args.size() == 2 && args[0] == "--dump") {
     return dump(args[1]);

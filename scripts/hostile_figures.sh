@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Runs korvex-hostile-peer's attacks, full size, against the Linux release
+# build and then the Windows build under Wine, each while the phone simulator
+# streams 720p30 with audio beside them, and prints every figure: per attack
+# the simulator's recovery time, the receiver's threads, descriptors and peak
+# memory against its baseline, and the unreadable stamps seen in the section.
+# Runs in a network and mount namespace of its own, so the receiver's port
+# and frame section are its alone and nothing leaves loopback.
+# Usage: scripts/hostile_figures.sh [--quick] [--only NAME]...
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [[ -z ${KORVEX_FIGURES_NS:-} ]]; then
+  cmake --preset linux-release >/dev/null
+  cmake --build --preset linux-release -j2 --target korvex-receiver korvex-frames \
+    korvex-phone-sim korvex-hostile-peer >/dev/null
+  exec unshare --mount --net --propagation private --map-root-user \
+    env KORVEX_FIGURES_NS=1 sh -c 'ip link set lo up && mount -t tmpfs tmpfs /dev/shm && exec "$@"' \
+    sh bash "$0" "$@"
+fi
+
+bin=build/linux-release
+out=$bin/hostile-figures
+mkdir -p "$out"
+
+wait_ready() {
+  for _ in $(seq 600); do
+    grep -q "shm mapped" "$1" 2>/dev/null && return 0  # listening, and the section mapped
+    sleep 0.1
+  done
+  echo "receiver did not start: $(cat "$1")" >&2
+  exit 1
+}
+
+receiver_pid=
+trap '[[ -n $receiver_pid ]] && kill -INT "$receiver_pid" 2>/dev/null' EXIT
+
+echo "Native receiver (linux-release), $(nproc) CPUs; load: $(uptime)"
+$bin/korvex-receiver --no-audio --no-vcam --no-mdns >"$out/receiver.txt" 2>&1 &
+receiver_pid=$!
+wait_ready "$out/receiver.txt"
+status=0
+$bin/korvex-hostile-peer --sim $bin/korvex-phone-sim --pid "$receiver_pid" --judge-memory "$@" \
+  -- $bin/korvex-frames || status=1
+if kill -0 "$receiver_pid" 2>/dev/null; then
+  echo "receiver still running after every attack"
+else
+  echo "RECEIVER EXITED" && status=1
+fi
+kill -INT "$receiver_pid"
+wait "$receiver_pid" || true
+receiver_pid=
+echo "load after: $(uptime)"
+
+exe=build/windows/korvex-receiver.exe
+if [[ ! -f $exe ]]; then
+  echo "no Windows build ($exe): build the windows preset for the Wine figures"
+  exit $status
+fi
+echo "Windows build under Wine; load: $(uptime)"
+wine_run=(cmake/wine-run.sh build/windows/wineprefix)
+"${wine_run[@]}" "$exe" --no-audio --no-vcam --no-mdns >"$out/receiver-wine.txt" 2>&1 &
+receiver_pid=$!
+wait_ready "$out/receiver-wine.txt"
+# wine-run.sh ends in exec: the launcher's process is the program's, whose
+# threads and descriptors are Wine's as well as the receiver's.
+$bin/korvex-hostile-peer --sim $bin/korvex-phone-sim --pid "$receiver_pid" "$@" \
+  -- "${wine_run[@]}" build/windows/korvex-frames.exe || status=1
+if kill -0 "$receiver_pid" 2>/dev/null; then
+  echo "receiver still running after every attack"
+else
+  echo "RECEIVER EXITED" && status=1
+fi
+kill -INT "$receiver_pid"
+wait "$receiver_pid" || true
+receiver_pid=
+WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
+echo "load after: $(uptime)"
+exit $status
