@@ -43,6 +43,19 @@ done
 # Leave no Wine server behind.
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
 
+# ThreadSanitizer on the tests that run the receiver's threads together: the
+# phone link, decode thread and frame section unit tests and the integration
+# tests that drive the whole program. Not video_e2e and phone_link_Streaming:
+# they assert that the decoder keeps up with a real-time stream, which a
+# ThreadSanitizer build on a loaded machine does not.
+echo "== linux-tsan: build"
+configure linux-tsan
+cmake --build --preset linux-tsan
+echo "== linux-tsan: tests that run threads"
+ctest --preset linux-tsan -E '^phone_link_Streaming$' \
+  -R '^(server_tests|frames_tests|section_tests|frame_section_concurrency_tests|frame_section|receiver_status|phone_link_.*)$' ||
+  status=1
+
 echo "== fuzz: stream parser, hello parser, SPS reader"
 bash scripts/fuzz.sh 75 || status=1
 
