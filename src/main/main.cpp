@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "audio/device_modes.hpp"
+#include "camera/camera_modes.hpp"
 #include "main/help.hpp"
 #include "main/receiver.hpp"
 #include "main/settings.hpp"
@@ -37,9 +38,9 @@ int run(const Mode& mode) {
         } else if constexpr (std::is_same_v<M, mode::CheckDevice>) {
           return check_output_device(m.name);
         } else if constexpr (std::is_same_v<M, mode::ListCameras>) {
-          return not_built("--list-cameras");
+          return korvex::camera::run_list_cameras();
         } else if constexpr (std::is_same_v<M, mode::ProbeCamera>) {
-          return not_built("--probe-camera");
+          return korvex::camera::run_probe(m.name, m.frames, m.dump_frames);
         } else {
           if (m.settings.autostart != Autostart::absent) {
             return not_built("--autostart");
