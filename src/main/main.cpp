@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "audio/device_modes.hpp"
+#include "main/autostart.hpp"
 #include "main/help.hpp"
 #include "main/receiver.hpp"
 #include "main/settings.hpp"
@@ -42,7 +43,7 @@ int run(const Mode& mode) {
           return not_built("--probe-camera");
         } else {
           if (m.settings.autostart != Autostart::absent) {
-            return not_built("--autostart");
+            return set_autostart(m.settings, m.settings.autostart == Autostart::on);
           }
           run_receiver(m.settings);
         }
