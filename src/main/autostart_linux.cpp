@@ -20,8 +20,8 @@ namespace {
 
 constexpr const char* kEntryName = "korvex-receiver.desktop";
 
-int failed(std::string_view path, std::string_view cause) {
-  platform::write_stderr(fmt::format("autostart: {}: {}\n", path, cause));
+int failed(std::string_view message) {
+  platform::write_stderr(fmt::format("autostart: {}\n", message));
   return 1;
 }
 
@@ -34,7 +34,7 @@ Result<std::string> autostart_directory() {
   }
   const auto home = platform::environment_variable("HOME");
   if (!home || home->empty()) {
-    return fail("HOME is not set");
+    return fail(fmt::format("~/.config/autostart/{}: HOME is not set", kEntryName));
   }
   return *home + "/.config/autostart";
 }
@@ -94,26 +94,23 @@ Result<void> replace_file(const std::string& path, std::string_view text) {
 int register_autostart(const Settings& settings) {
   const auto directory = autostart_directory();
   if (!directory) {
-    return failed(fmt::format("~/.config/autostart/{}", kEntryName), directory.error());
+    return failed(directory.error());
   }
   const std::string path = directory.value() + "/" + kEntryName;
   const auto program = platform::own_program_path();
   if (!program) {
-    platform::write_stderr(
-        fmt::format("autostart: cannot resolve own path: {}\n", program.error()));
-    return 1;
+    return failed("cannot resolve own path: " + program.error());
   }
   const auto exec =
       exec_value(autostart_command_line(program.value(), settings, quote_exec_argument));
   if (!exec) {
-    return failed(path, exec.error());
+    return failed(path + ": " + exec.error());
   }
   if (auto made = make_directories(directory.value()); !made) {
-    platform::write_stderr(fmt::format("autostart: {}\n", made.error()));
-    return 1;
+    return failed(made.error());
   }
   if (auto written = replace_file(path, autostart_entry(exec.value())); !written) {
-    return failed(path, written.error());
+    return failed(path + ": " + written.error());
   }
   platform::write_stdout(fmt::format("autostart on: {}\n", exec.value()));
   return 0;
@@ -122,11 +119,11 @@ int register_autostart(const Settings& settings) {
 int unregister_autostart() {
   const auto directory = autostart_directory();
   if (!directory) {
-    return failed(fmt::format("~/.config/autostart/{}", kEntryName), directory.error());
+    return failed(directory.error());
   }
   const std::string path = directory.value() + "/" + kEntryName;
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-    return failed(path, platform::last_os_error_text());
+    return failed(path + ": " + platform::last_os_error_text());
   }
   platform::write_stdout("autostart off\n");
   return 0;

@@ -226,6 +226,11 @@ class XdgLocations(AutostartCase):
         self.assertEqual((status, out), (1, ""))
         self.assertEqual(err, f"autostart: {self.entry_path()}: Is a directory (os error 21)\n")
 
+        for key in ("HOME", "XDG_CONFIG_HOME"):
+            self.env.pop(key, None)
+        self.assertEqual(self.autostart("on"), (1, "", "autostart: ~/.config/autostart/"
+                                                       "korvex-receiver.desktop: HOME is not set\n"))
+
 
 if WINDOWS:
     del XdgLocations  # Linux's alone
