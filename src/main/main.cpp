@@ -8,6 +8,7 @@
 
 #include "audio/device_modes.hpp"
 #include "camera/camera_modes.hpp"
+#include "main/autostart.hpp"
 #include "main/help.hpp"
 #include "main/receiver.hpp"
 #include "main/settings.hpp"
@@ -20,12 +21,7 @@ using korvex::audio::check_output_device;
 using korvex::audio::list_output_devices;
 namespace platform = korvex::platform;
 
-// Modes whose part of the program this build does not have yet.
-int not_built(const char* what) {
-  platform::write_stderr(fmt::format("{}: this build cannot do that yet\n", what));
-  return 1;
-}
-
+// Runs the one mode the command line asked for and returns its exit status.
 int run(const Mode& mode) {
   return std::visit(
       [](const auto& m) -> int {
@@ -43,7 +39,7 @@ int run(const Mode& mode) {
           return korvex::camera::run_probe(m.name, m.frames, m.dump_frames);
         } else {
           if (m.settings.autostart != Autostart::absent) {
-            return not_built("--autostart");
+            return set_autostart(m.settings, m.settings.autostart == Autostart::on);
           }
           run_receiver(m.settings);
         }

@@ -226,14 +226,6 @@ class ReceivingMode(unittest.TestCase):
         self.assertTrue(result.stdout.decode().endswith("  -h, --help             Show this help.\n"))
         self.assertEqual(result.stderr, b"")
 
-    def test_modes_not_in_this_build_say_so_and_fail(self):
-        # The camera modes are built: camera_modes_test.py checks them.
-        for args in (["--autostart", "on"],):
-            with self.subTest(args=args):
-                result = subprocess.run(COMMAND + args, capture_output=True, timeout=60)
-                self.assertEqual(result.returncode, 1)
-                self.assertIn("this build cannot", result.stderr.decode())
-
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -5,6 +5,7 @@
 #include "platform/environment.hpp"
 #include "platform/interface_addresses.hpp"
 #include "platform/os_error.hpp"
+#include "platform/own_path.hpp"
 #include "platform/thread.hpp"
 #include "platform/utf8.hpp"
 
@@ -88,6 +89,34 @@ TEST(Utf8, AcceptsWellFormedTextOnly) {
   EXPECT_FALSE(is_valid_utf8("\xED\xA0\x80"));      // a surrogate
   EXPECT_FALSE(is_valid_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
   EXPECT_FALSE(is_valid_utf8("\xFF"));
+}
+
+TEST(Utf8, InvalidBytesAreReplacedOneByOne) {
+  EXPECT_EQ(replace_invalid_utf8("caf\xC3\xA9 \xF0\x9F\x98\x80"), "caf\xC3\xA9 \xF0\x9F\x98\x80");
+  EXPECT_EQ(replace_invalid_utf8("a\xFF"
+                                 "b"),
+            "a\uFFFD"
+            "b");
+  EXPECT_EQ(replace_invalid_utf8("\xC0\xAF"), "\uFFFD\uFFFD");              // overlong "/"
+  EXPECT_EQ(replace_invalid_utf8("x\xE2\x82"), "x\uFFFD\uFFFD");            // cut short
+  EXPECT_EQ(replace_invalid_utf8("\xED\xA0\x80!"), "\uFFFD\uFFFD\uFFFD!");  // a surrogate
+}
+
+TEST(Utf8, EncodesEveryLengthAndReplacesWhatIsNoCharacter) {
+  EXPECT_EQ(encode_utf8(U"a\u00e9\u20ac\U0001F600"), "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  EXPECT_EQ(encode_utf8(std::u32string{0xD800, 0x110000}), "\uFFFD\uFFFD");
+}
+
+TEST(OwnPath, NamesThisTestProgramInFull) {
+  const auto path = own_program_path();
+  ASSERT_TRUE(path.ok()) << path.error();
+#ifdef _WIN32
+  EXPECT_EQ(path->substr(1, 2), ":\\") << path.value();
+  EXPECT_TRUE(path->ends_with("\\platform_tests.exe")) << path.value();
+#else
+  EXPECT_EQ(path->front(), '/');
+  EXPECT_TRUE(path->ends_with("/platform_tests")) << path.value();
+#endif
 }
 
 TEST(Environment, UnsetInvalidEmptyAndSetValues) {
