@@ -4,8 +4,6 @@
 #include <type_traits>
 #include <variant>
 
-#include <fmt/format.h>
-
 #include "audio/device_modes.hpp"
 #include "camera/camera_modes.hpp"
 #include "main/autostart.hpp"
