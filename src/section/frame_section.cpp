@@ -37,6 +37,10 @@ std::atomic_ref<T> field(const uint8_t* at) {
 
 void store_bytes(uint8_t* to, const uint8_t* from, uint64_t size) {
   uint64_t i = 0;
+  // Rows of a picture whose width is not a multiple of 8 start anywhere.
+  for (; i < size && reinterpret_cast<uintptr_t>(to + i) % 8 != 0; ++i) {
+    field<uint8_t>(to + i).store(from[i], std::memory_order_release);
+  }
   for (; i + 8 <= size; i += 8) {
     uint64_t word;
     std::memcpy(&word, from + i, 8);
