@@ -1,16 +1,15 @@
 #pragma once
 
 // The H.264 decoder: one coded access unit in, the pictures it completes out,
-// each as a tightly packed NV12 frame of the visible picture. On Windows it
+// each as a 4:2:0 picture of the visible area. On Windows it
 // drives the system's decoder transform (Media Foundation); on Linux it runs
 // libavcodec. Owned and used by one thread.
 
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
 
-#include "common/nv12_frame.hpp"
+#include "common/picture.hpp"
 #include "common/result.hpp"
 
 namespace korvex::decoder {
@@ -24,9 +23,12 @@ class H264Decoder {
   virtual ~H264Decoder() = default;
 
   // Decodes one access unit with presentation time `pts_us` (microseconds).
-  // Pictures that came out before an error are dropped with it; a failed call
-  // leaves the decoder usable.
-  virtual Result<std::vector<Nv12Frame>> decode(std::span<const uint8_t> data, uint64_t pts_us) = 0;
+  // The pictures it completed stay where the decoder put them, valid until
+  // the next call or the decoder's end, so the caller copies each once, to
+  // where it goes. Pictures that came out before an error are dropped with
+  // it; a failed call leaves the decoder usable.
+  virtual Result<std::span<const Picture>> decode(std::span<const uint8_t> data,
+                                                  uint64_t pts_us) = 0;
 
   // The picture size as negotiated so far.
   virtual uint32_t width() const = 0;

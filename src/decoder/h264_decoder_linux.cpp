@@ -1,4 +1,5 @@
-#include <algorithm>
+#include <string>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -30,66 +31,50 @@ struct FrameFree {
   void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 
-// Writes the decoded picture as tightly packed NV12 in one pass: luma rows
-// straight across, chroma interleaved from the planar Cb and Cr rows (or
-// copied as they are when the decoder already gives NV12).
-Result<Nv12Frame> to_nv12(const AVFrame& picture, uint64_t fallback_pts_us) {
-  const auto format = static_cast<AVPixelFormat>(picture.format);
+// Describes a decoded picture where libavcodec keeps it.
+Result<Picture> view_of(const AVFrame& decoded, uint64_t fallback_pts_us) {
+  const auto format = static_cast<AVPixelFormat>(decoded.format);
   const bool planar = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P;
   if (!planar && format != AV_PIX_FMT_NV12) {
     const char* name = av_get_pix_fmt_name(format);
     return fail(fmt::format("decoded picture: pixel format {} is not 8-bit 4:2:0",
                             name != nullptr ? name : "unknown"));
   }
-  if (picture.width <= 0 || picture.height <= 0) {
-    return fail(fmt::format("decoded picture: size {}x{}", picture.width, picture.height));
+  if (decoded.width <= 0 || decoded.height <= 0) {
+    return fail(fmt::format("decoded picture: size {}x{}", decoded.width, decoded.height));
   }
-  const auto width = static_cast<uint32_t>(picture.width);
-  const auto height = static_cast<uint32_t>(picture.height);
-
-  Nv12Frame frame;
-  frame.width = width;
-  frame.height = height;
-  frame.timestamp_us = picture.pts != AV_NOPTS_VALUE && picture.pts >= 0
-                           ? static_cast<uint64_t>(picture.pts)
-                           : fallback_pts_us;
-  frame.data.resize(uint64_t{width} * height * 3 / 2);
-
-  uint8_t* out = frame.data.data();
-  for (uint32_t r = 0; r < height; ++r, out += width) {
-    const uint8_t* src = picture.data[0] + static_cast<ptrdiff_t>(r) * picture.linesize[0];
-    std::copy(src, src + width, out);
+  if (planar && decoded.linesize[1] != decoded.linesize[2]) {
+    return fail(fmt::format("decoded picture: chroma pitches {} and {} differ", decoded.linesize[1],
+                            decoded.linesize[2]));
   }
-  for (uint32_t r = 0; r < height / 2; ++r, out += width) {
-    if (!planar) {
-      const uint8_t* src = picture.data[1] + static_cast<ptrdiff_t>(r) * picture.linesize[1];
-      std::copy(src, src + width, out);
-      continue;
-    }
-    const uint8_t* cb = picture.data[1] + static_cast<ptrdiff_t>(r) * picture.linesize[1];
-    const uint8_t* cr = picture.data[2] + static_cast<ptrdiff_t>(r) * picture.linesize[2];
-    for (uint32_t x = 0; x + 1 < width; x += 2) {
-      out[x] = cb[x / 2];
-      out[x + 1] = cr[x / 2];
-    }
-    if (width % 2 != 0) {
-      out[width - 1] = cb[width / 2];
-    }
-  }
-  return frame;
+  Picture picture;
+  picture.luma = decoded.data[0];
+  picture.luma_pitch = decoded.linesize[0];
+  picture.cb = decoded.data[1];
+  picture.cr = planar ? decoded.data[2] : nullptr;
+  picture.chroma_pitch = decoded.linesize[1];
+  picture.timestamp_us = decoded.pts != AV_NOPTS_VALUE && decoded.pts >= 0
+                             ? static_cast<uint64_t>(decoded.pts)
+                             : fallback_pts_us;
+  picture.width = static_cast<uint32_t>(decoded.width);
+  picture.height = static_cast<uint32_t>(decoded.height);
+  return picture;
 }
 
 class AvH264Decoder final : public H264Decoder {
  public:
-  AvH264Decoder(AVCodecContext* context, AVPacket* packet, AVFrame* picture, uint32_t width,
-                uint32_t height)
-      : context_(context), packet_(packet), picture_(picture), width_(width), height_(height) {}
+  AvH264Decoder(AVCodecContext* context, AVPacket* packet, uint32_t width, uint32_t height)
+      : context_(context), packet_(packet), width_(width), height_(height) {}
 
-  Result<std::vector<Nv12Frame>> decode(std::span<const uint8_t> data, uint64_t pts_us) override {
-    std::vector<Nv12Frame> frames;
+  Result<std::span<const Picture>> decode(std::span<const uint8_t> data, uint64_t pts_us) override {
+    // The last call's pictures go back to libavcodec's pool.
+    for (size_t i = 0; i < pictures_.size(); ++i) {
+      av_frame_unref(held_[i].get());
+    }
+    pictures_.clear();
     // An empty packet would put libavcodec into draining mode for good.
     if (data.empty()) {
-      return frames;
+      return std::span<const Picture>();
     }
     // The packet borrows the bytes; libavcodec copies what it keeps.
     packet_->data = const_cast<uint8_t*>(data.data());
@@ -102,21 +87,29 @@ class AvH264Decoder final : public H264Decoder {
       return fail(fmt::format("avcodec_send_packet: {}", av_error_text(sent)));
     }
     for (;;) {
-      const int received = avcodec_receive_frame(context_.get(), picture_.get());
+      if (pictures_.size() == held_.size()) {
+        held_.emplace_back(av_frame_alloc());
+        if (!held_.back()) {
+          held_.pop_back();
+          return drop_pictures("av_frame_alloc: out of memory");
+        }
+      }
+      AVFrame* decoded = held_[pictures_.size()].get();
+      const int received = avcodec_receive_frame(context_.get(), decoded);
       if (received == AVERROR(EAGAIN)) {
-        return frames;
+        return std::span<const Picture>(pictures_);
       }
       if (received < 0) {
-        return fail(fmt::format("avcodec_receive_frame: {}", av_error_text(received)));
+        return drop_pictures(fmt::format("avcodec_receive_frame: {}", av_error_text(received)));
       }
-      auto frame = to_nv12(*picture_, pts_us);
-      av_frame_unref(picture_.get());
-      if (!frame) {
-        return fail(frame.error());
+      auto picture = view_of(*decoded, pts_us);
+      if (!picture) {
+        av_frame_unref(decoded);
+        return drop_pictures(picture.error());
       }
-      width_ = frame->width;
-      height_ = frame->height;
-      frames.push_back(std::move(frame).value());
+      width_ = picture->width;
+      height_ = picture->height;
+      pictures_.push_back(picture.value());
     }
   }
 
@@ -124,9 +117,20 @@ class AvH264Decoder final : public H264Decoder {
   uint32_t height() const override { return height_; }
 
  private:
+  Result<std::span<const Picture>> drop_pictures(std::string error) {
+    for (size_t i = 0; i < pictures_.size(); ++i) {
+      av_frame_unref(held_[i].get());
+    }
+    pictures_.clear();
+    return fail(std::move(error));
+  }
+
   std::unique_ptr<AVCodecContext, CodecContextFree> context_;
   std::unique_ptr<AVPacket, PacketFree> packet_;
-  std::unique_ptr<AVFrame, FrameFree> picture_;
+  // held_[i] keeps the buffers of pictures_[i] from libavcodec's reuse until
+  // the next call; frames beyond pictures_.size() are empty and kept for reuse.
+  std::vector<std::unique_ptr<AVFrame, FrameFree>> held_;
+  std::vector<Picture> pictures_;
   uint32_t width_;
   uint32_t height_;
 };
@@ -146,8 +150,7 @@ Result<std::unique_ptr<H264Decoder>> H264Decoder::create(uint32_t width, uint32_
   }
   std::unique_ptr<AVCodecContext, CodecContextFree> context(avcodec_alloc_context3(codec));
   std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
-  std::unique_ptr<AVFrame, FrameFree> picture(av_frame_alloc());
-  if (!context || !packet || !picture) {
+  if (!context || !packet) {
     return fail("avcodec_alloc_context3: out of memory");
   }
   // A picture out for every access unit: no reordering delay, no frame threads.
@@ -163,8 +166,8 @@ Result<std::unique_ptr<H264Decoder>> H264Decoder::create(uint32_t width, uint32_
   if (opened < 0) {
     return fail(fmt::format("avcodec_open2: {}", av_error_text(opened)));
   }
-  return std::unique_ptr<H264Decoder>(std::make_unique<AvH264Decoder>(
-      context.release(), packet.release(), picture.release(), w, h));
+  return std::unique_ptr<H264Decoder>(
+      std::make_unique<AvH264Decoder>(context.release(), packet.release(), w, h));
 }
 
 void init_decoder_thread() {}

@@ -63,7 +63,7 @@ class MfH264Decoder final : public H264Decoder {
 
   Result<void> select_nv12_output();
   Result<void> begin_streaming();
-  Result<std::vector<Nv12Frame>> decode(std::span<const uint8_t> data, uint64_t pts_us) override;
+  Result<std::span<const Picture>> decode(std::span<const uint8_t> data, uint64_t pts_us) override;
 
   uint32_t width() const override { return visible_area().width; }
   uint32_t height() const override { return visible_area().height; }
@@ -87,6 +87,10 @@ class MfH264Decoder final : public H264Decoder {
   // A few sizes are kept so that pictures of the previous size, still coming
   // out after a new SPS went in, are cropped right too.
   std::optional<VisibleArea> aperture_;
+
+  // The last call's pictures, copied out of the transform's samples.
+  std::vector<Nv12Frame> frames_;
+  std::vector<Picture> pictures_;
   std::array<std::optional<SpsPicture>, 4> recent_sps_;  // newest first
 
   // One output buffer reused for every ProcessOutput call while its size and
@@ -274,8 +278,10 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frame
   }
 }
 
-Result<std::vector<Nv12Frame>> MfH264Decoder::decode(std::span<const uint8_t> data,
-                                                     uint64_t pts_us) {
+Result<std::span<const Picture>> MfH264Decoder::decode(std::span<const uint8_t> data,
+                                                       uint64_t pts_us) {
+  frames_.clear();
+  pictures_.clear();
   if (auto picture = find_sps_picture(data)) {
     remember_sps(*picture);
   }
@@ -315,14 +321,17 @@ Result<std::vector<Nv12Frame>> MfH264Decoder::decode(std::span<const uint8_t> da
   }
   sample->SetSampleDuration(kFrameDuration);
 
-  std::vector<Nv12Frame> frames;
+  std::vector<Nv12Frame>& frames = frames_;
   for (;;) {
     hr = transform_->ProcessInput(0, sample.Get(), 0);
     if (SUCCEEDED(hr)) {
       if (auto drained = drain(pts_us, frames); !drained) {
         return fail(drained.error());
       }
-      return frames;
+      for (const Nv12Frame& frame : frames) {
+        pictures_.push_back(picture_of(frame));
+      }
+      return std::span<const Picture>(pictures_);
     }
     if (hr != MF_E_NOTACCEPTING) {
       return fail("ProcessInput: " + hr_text(hr));

@@ -57,7 +57,7 @@ void DecodeLoop::decode(Frame& frame) {
   }
   auto decoded = decoder_->decode(frame.data, frame.pts);
   if (decoded) {
-    for (const Nv12Frame& picture : decoded.value()) {
+    for (const Picture& picture : decoded.value()) {
       publish(picture);
     }
     consecutive_errors_ = 0;
@@ -72,16 +72,16 @@ void DecodeLoop::decode(Frame& frame) {
   }
 }
 
-void DecodeLoop::publish(const Nv12Frame& frame) {
+void DecodeLoop::publish(const Picture& picture) {
   counters::Counters& counters = *context_.counters;
   const uint64_t n = counters.frames_decoded.fetch_add(1, std::memory_order_relaxed);
-  counters.width.store(frame.width, std::memory_order_relaxed);
-  counters.height.store(frame.height, std::memory_order_relaxed);
-  context_.write_frame(frame);
+  counters.width.store(picture.width, std::memory_order_relaxed);
+  counters.height.store(picture.height, std::memory_order_relaxed);
+  context_.write_frame(picture);
   if (!context_.dump_dir || (n != 0 && (n + 1) % kDumpEvery != 0)) {
     return;
   }
-  auto dumped = png::dump_frame(*context_.dump_dir, n + 1, frame);
+  auto dumped = png::dump_frame(*context_.dump_dir, n + 1, pack_nv12(picture));
   if (!dumped) {
     context_.print_line(fmt::format("dump: {}", dumped.error()));
   } else if (++dumps_written_ <= kDumpsAnnounced) {

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/nv12_frame.hpp"
+#include "common/picture.hpp"
 #include "common/result.hpp"
 #include "counters/counters.hpp"
 #include "decoder/h264_decoder.hpp"
@@ -31,7 +31,7 @@ struct DecodeContext {
   std::function<Result<std::unique_ptr<decoder::H264Decoder>>(uint32_t width, uint32_t height)>
       create_decoder = decoder::H264Decoder::create;
   // Publishes a picture; a frame that cannot be written is lost silently.
-  std::function<void(const Nv12Frame&)> write_frame;
+  std::function<void(const Picture&)> write_frame;
   // Asks the phone for a keyframe (throttled by the phone link).
   std::function<void()> request_keyframe;
   // Where the thread's event lines go.
@@ -52,7 +52,7 @@ class DecodeLoop {
   void configure(const Configure& configure);
   void decode(Frame& frame);
   void replace_decoder(uint32_t width, uint32_t height);
-  void publish(const Nv12Frame& frame);
+  void publish(const Picture& picture);
 
   DecodeContext context_;
   std::unique_ptr<decoder::H264Decoder> decoder_;

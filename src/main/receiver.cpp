@@ -200,8 +200,8 @@ void run_receiver(const Settings& settings) {
   decode.queue = sources.queue;
   decode.counters = sources.counters;
   decode.dump_dir = settings.dump_frames;
-  decode.write_frame = [writer = sources.frames](const Nv12Frame& frame) {
-    (void)writer->write_frame(frame);  // a frame that cannot be written is lost silently
+  decode.write_frame = [writer = sources.frames](const Picture& picture) {
+    (void)writer->write_frame(picture);  // a frame that cannot be written is lost silently
   };
   decode.request_keyframe = [link] { server::request_keyframe(*link); };
   if (auto started = frames::start_decode_thread(std::move(decode)); !started) {

@@ -1,5 +1,6 @@
 #include "section/frame_section.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -36,6 +37,10 @@ std::atomic_ref<T> field(const uint8_t* at) {
 
 void store_bytes(uint8_t* to, const uint8_t* from, uint64_t size) {
   uint64_t i = 0;
+  // Rows of a picture whose width is not a multiple of 8 start anywhere.
+  for (; i < size && reinterpret_cast<uintptr_t>(to + i) % 8 != 0; ++i) {
+    field<uint8_t>(to + i).store(from[i], std::memory_order_release);
+  }
   for (; i + 8 <= size; i += 8) {
     uint64_t word;
     std::memcpy(&word, from + i, 8);
@@ -113,21 +118,50 @@ Result<SectionGeometry> adopt_section(uint8_t* section) {
   return SectionGeometry{kMaxSlotCount, kMaxSlotSize};
 }
 
-void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Nv12Frame& frame,
+void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Picture& picture,
                    uint64_t tick) {
   // We are the only writer, so the counter we read is the one we stored last.
   const uint64_t n = field<uint64_t>(section + kFrameCounter).load(std::memory_order_relaxed) + 1;
   uint8_t* slot = section + slot_offset(geometry, n % geometry.slot_count);
-  const auto data_size = static_cast<uint32_t>(frame.data.size());
+  const auto data_size = static_cast<uint32_t>(picture.nv12_size());
+  const uint32_t width = picture.width;
 
   field<uint64_t>(slot + kSequence).store(2 * n - 1, std::memory_order_release);
-  field<uint64_t>(slot + kTimestamp).store(frame.timestamp_us, std::memory_order_release);
-  field<uint32_t>(slot + kWidth).store(frame.width, std::memory_order_release);
-  field<uint32_t>(slot + kHeight).store(frame.height, std::memory_order_release);
+  field<uint64_t>(slot + kTimestamp).store(picture.timestamp_us, std::memory_order_release);
+  field<uint32_t>(slot + kWidth).store(width, std::memory_order_release);
+  field<uint32_t>(slot + kHeight).store(picture.height, std::memory_order_release);
   field<uint32_t>(slot + kFormat).store(kFormatNv12, std::memory_order_release);
-  field<uint32_t>(slot + kStride).store(frame.width, std::memory_order_release);
+  field<uint32_t>(slot + kStride).store(width, std::memory_order_release);
   field<uint32_t>(slot + kDataSize).store(data_size, std::memory_order_release);
-  store_bytes(slot + kSlotHeaderSize, frame.data.data(), data_size);
+  // Planes whose rows follow one another go in as one run each.
+  uint8_t* image = slot + kSlotHeaderSize;
+  const uint32_t chroma_rows = picture.height / 2;
+  if (picture.luma_pitch == width) {
+    store_bytes(image, picture.luma, uint64_t{width} * picture.height);
+  } else {
+    for (uint32_t r = 0; r < picture.height; ++r) {
+      store_bytes(image + size_t{r} * width, picture.luma + r * picture.luma_pitch, width);
+    }
+  }
+  image += size_t{width} * picture.height;
+  if (!picture.planar() && picture.chroma_pitch == width) {
+    store_bytes(image, picture.cb, uint64_t{width} * chroma_rows);
+  } else if (!picture.planar()) {
+    for (uint32_t r = 0; r < chroma_rows; ++r) {
+      store_bytes(image + size_t{r} * width, picture.cb + r * picture.chroma_pitch, width);
+    }
+  } else {
+    // Interleaved through a small buffer that stays in the first-level cache.
+    constexpr uint32_t kChunk = 2048;
+    uint8_t row[kChunk];
+    for (uint32_t r = 0; r < chroma_rows; ++r, image += width) {
+      for (uint32_t from = 0; from < width; from += kChunk) {
+        const uint32_t count = std::min(kChunk, width - from);
+        nv12_chroma_row(picture, r, from, count, row);
+        store_bytes(image + from, row, count);
+      }
+    }
+  }
   field<uint64_t>(slot + kSequence).store(2 * n, std::memory_order_release);
 
   field<uint64_t>(section + kFrameCounter).store(n, std::memory_order_release);

@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "common/nv12_frame.hpp"
+#include "common/picture.hpp"
 #include "common/result.hpp"
 
 namespace korvex::section {
@@ -85,10 +86,14 @@ Result<SectionGeometry> validate_header(const SectionHeader& header);
 // magic reads 0 (3 default slots), otherwise validates it.
 Result<SectionGeometry> adopt_section(uint8_t* section);
 
-// Publishes `frame` as the number after the section's frame_counter. The
-// caller has checked that the frame is tightly packed and fits a slot.
-void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Nv12Frame& frame,
+// Publishes `picture`, packed into NV12 on the way, as the number after the
+// section's frame_counter. The caller has checked that it fits a slot.
+void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Picture& picture,
                    uint64_t tick);
+inline void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Nv12Frame& frame,
+                          uint64_t tick) {
+  publish_frame(section, geometry, picture_of(frame), tick);
+}
 
 void store_activity_tick(uint8_t* section, uint64_t tick);
 

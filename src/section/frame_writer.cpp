@@ -40,23 +40,31 @@ Result<std::shared_ptr<FrameWriter>> FrameWriter::start() {
   return writer;
 }
 
+Result<void> FrameWriter::write_frame(const Picture& picture) {
+  return write_checked(picture, picture.nv12_size());
+}
+
 Result<void> FrameWriter::write_frame(const Nv12Frame& frame) {
+  return write_checked(picture_of(frame), frame.data.size());
+}
+
+Result<void> FrameWriter::write_checked(const Picture& picture, uint64_t size) {
   std::string warning;
-  Result<void> written = write_locked(frame, warning);
+  Result<void> written = write_locked(picture, size, warning);
   if (!warning.empty()) {
     warn_(warning);
   }
   return written;
 }
 
-Result<void> FrameWriter::write_locked(const Nv12Frame& frame, std::string& warning) {
+Result<void> FrameWriter::write_locked(const Picture& picture, uint64_t size,
+                                       std::string& warning) {
   std::lock_guard guard(lock_);
   if (!section_) {
     return fail("frame section not mapped");
   }
-  const uint64_t size = frame.data.size();
   if (size > geometry_.slot_size) {
-    const std::pair<uint32_t, uint32_t> size_refused{frame.width, frame.height};
+    const std::pair<uint32_t, uint32_t> size_refused{picture.width, picture.height};
     if (refused_sizes_.size() < kSizesReported &&
         std::find(refused_sizes_.begin(), refused_sizes_.end(), size_refused) ==
             refused_sizes_.end()) {
@@ -64,15 +72,15 @@ Result<void> FrameWriter::write_locked(const Nv12Frame& frame, std::string& warn
       warning = fmt::format(
           "frame section: a {}x{} picture ({} bytes) does not fit a slot ({} bytes, at most {} "
           "at 16:9); the camera gets no picture of this size",
-          frame.width, frame.height, size, geometry_.slot_size,
+          picture.width, picture.height, size, geometry_.slot_size,
           largest_wide_picture(geometry_.slot_size));
     }
     return fail(fmt::format("frame {} bytes exceeds slot {}", size, geometry_.slot_size));
   }
-  if (size != uint64_t{frame.width} * frame.height * 3 / 2) {
+  if (size != picture.nv12_size()) {
     return fail("frame is not tightly packed NV12");
   }
-  publish_frame(section_.get(), geometry_, frame, tick_());
+  publish_frame(section_.get(), geometry_, picture, tick_());
   written_.fetch_add(1);
   return {};
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/nv12_frame.hpp"
+#include "common/picture.hpp"
 #include "common/result.hpp"
 #include "section/frame_section.hpp"
 #include "section/section_mapping.hpp"
@@ -35,6 +36,8 @@ class FrameWriter {
   // A picture larger than a slot is also reported on standard error, once
   // for each of the first few sizes refused: nothing of such a stream reaches
   // the camera, while the status line shows it decoding.
+  Result<void> write_frame(const Picture& picture);
+  // The same for a packed frame, refused unless it is exactly NV12's size.
   Result<void> write_frame(const Nv12Frame& frame);
 
   // Set by each accepted hello, cleared when the connection ends.
@@ -59,8 +62,10 @@ class FrameWriter {
   // One pass of the "shm" thread: heartbeat when mapped, else one mapping
   // attempt whose failure is dropped (the next pass tries again).
   void tend_section();
-  // write_frame under the lock; a line to print after it is released goes to `warning`.
-  Result<void> write_locked(const Nv12Frame& frame, std::string& warning);
+  // `size`: the bytes the caller has for the picture, checked against its NV12 size.
+  Result<void> write_checked(const Picture& picture, uint64_t size);
+  // write_checked under the lock; a line to print after it is released goes to `warning`.
+  Result<void> write_locked(const Picture& picture, uint64_t size, std::string& warning);
 
   const Opener open_;
   const TickSource tick_;

@@ -48,7 +48,8 @@ void expect_reference_pictures(const std::vector<StoredUnit>& units) {
   for (const StoredUnit& unit : units) {
     auto frames = decoder.decode(unit.data, unit.pts_us);
     ASSERT_TRUE(frames.ok()) << frames.error() << " at time " << unit.pts_us;
-    for (const Nv12Frame& frame : frames.value()) {
+    for (const Picture& picture : frames.value()) {
+      const Nv12Frame frame = pack_nv12(picture);
       const auto match = by_time.find(frame.timestamp_us);
       ASSERT_NE(match, by_time.end()) << "time " << frame.timestamp_us << " was never sent";
       EXPECT_TRUE(pictures == 0 || frame.timestamp_us > last_time);
@@ -121,7 +122,8 @@ TEST(H264DecoderWine, SizeChangeNeverGivesAWrongSizedPicture) {
       EXPECT_GE(i, first_large) << frames.error();
       continue;
     }
-    for (const Nv12Frame& frame : frames.value()) {
+    for (const Picture& picture : frames.value()) {
+      const Nv12Frame frame = pack_nv12(picture);
       const bool large = frame.timestamp_us >= (*units)[first_large].pts_us;
       EXPECT_EQ(frame.width, large ? 1280u : 640u);
       EXPECT_EQ(frame.data.size(), size_t{frame.width} * frame.height * 3 / 2);

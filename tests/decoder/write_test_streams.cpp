@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
         return 1;
       }
       if (frames->size() == 1) {
-        const korvex::Nv12Frame& frame = frames->front();
+        const korvex::Nv12Frame frame = korvex::pack_nv12(frames->front());
         stored.reference_width = frame.width;
         stored.reference_height = frame.height;
         stored.reference_luma_hash = korvex::test::luma_hash(

@@ -22,14 +22,16 @@ constexpr uint8_t kDamaged = 0xDD;
 // back, as Wine's decoder does.
 class ChainDecoder : public decoder::H264Decoder {
  public:
-  Result<std::vector<Nv12Frame>> decode(std::span<const uint8_t> data, uint64_t index) override {
+  Result<std::span<const Picture>> decode(std::span<const uint8_t> data, uint64_t index) override {
     const bool intact = data[0] == 1 || (last_ && *last_ + 1 == index && last_intact_);
     last_ = index;
     last_intact_ = intact;
     Nv12Frame picture{std::vector<uint8_t>(6, intact ? 0x10 : kDamaged), index, 2, 2};
-    std::vector<Nv12Frame> out;
+    std::span<const Picture> out;
     if (held_) {
-      out.push_back(std::move(*held_));
+      out_ = std::move(*held_);
+      view_ = picture_of(out_);
+      out = std::span<const Picture>(&view_, 1);
     }
     held_ = std::move(picture);
     return out;
@@ -41,6 +43,8 @@ class ChainDecoder : public decoder::H264Decoder {
   std::optional<uint64_t> last_;
   bool last_intact_ = false;
   std::optional<Nv12Frame> held_;
+  Nv12Frame out_;  // the picture handed out last
+  Picture view_;
 };
 
 TEST(BrokenChain, ADecoderTwoThirdsAsFastAsTheStreamWritesOnlyIntactPictures) {
@@ -57,8 +61,8 @@ TEST(BrokenChain, ADecoderTwoThirdsAsFastAsTheStreamWritesOnlyIntactPictures) {
   context.create_decoder = [](uint32_t, uint32_t) -> Result<std::unique_ptr<decoder::H264Decoder>> {
     return std::unique_ptr<decoder::H264Decoder>(std::make_unique<ChainDecoder>());
   };
-  context.write_frame = [&](const Nv12Frame& f) {
-    if (f.data[0] == kDamaged) {
+  context.write_frame = [&](const Picture& f) {
+    if (f.luma[0] == kDamaged) {
       ++damaged;
     } else {
       written.push_back(f.timestamp_us);

@@ -18,16 +18,16 @@ class FakeDecoder : public decoder::H264Decoder {
  public:
   FakeDecoder(uint32_t width, uint32_t height) : width_(width), height_(height) {}
 
-  Result<std::vector<Nv12Frame>> decode(std::span<const uint8_t> data, uint64_t pts_us) override {
+  Result<std::span<const Picture>> decode(std::span<const uint8_t> data, uint64_t pts_us) override {
     if (!data.empty() && data[0] == 0xEE) {
       return fail("ProcessInput: broken");
     }
-    Nv12Frame frame;
-    frame.width = width_;
-    frame.height = height_;
-    frame.timestamp_us = pts_us;
-    frame.data.assign(size_t{width_} * height_ * 3 / 2, 128);
-    return std::vector<Nv12Frame>{std::move(frame)};
+    frame_.width = width_;
+    frame_.height = height_;
+    frame_.timestamp_us = pts_us;
+    frame_.data.assign(size_t{width_} * height_ * 3 / 2, 128);
+    view_ = picture_of(frame_);
+    return std::span<const Picture>(&view_, 1);
   }
   uint32_t width() const override { return width_; }
   uint32_t height() const override { return height_; }
@@ -35,6 +35,8 @@ class FakeDecoder : public decoder::H264Decoder {
  private:
   uint32_t width_;
   uint32_t height_;
+  Nv12Frame frame_;
+  Picture view_;
 };
 
 struct Harness {
@@ -59,7 +61,7 @@ struct Harness {
       return std::unique_ptr<decoder::H264Decoder>(
           std::make_unique<FakeDecoder>(w != 0 ? w : 1280, h != 0 ? h : 720));
     };
-    context.write_frame = [this](const Nv12Frame& f) { written.push_back(f.timestamp_us); };
+    context.write_frame = [this](const Picture& f) { written.push_back(f.timestamp_us); };
     context.request_keyframe = [this] { ++keyframe_requests; };
     context.print_line = [this](std::string_view line) { lines.emplace_back(line); };
     return context;

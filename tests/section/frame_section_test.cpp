@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "section/frame_section.hpp"
@@ -101,6 +102,66 @@ TEST(FrameSection, FrameNGoesToSlotNModSlotCount) {
       EXPECT_EQ(frame.height, 8u);
       EXPECT_EQ(frame.data, std::vector<uint8_t>(192, static_cast<uint8_t>(n)));
     }
+  }
+}
+
+// A decoder's picture as libavcodec leaves it: rows padded to a pitch, and
+// the chroma as separate Cb and Cr planes (or already interleaved).
+struct PaddedPicture {
+  std::vector<uint8_t> luma, cb, cr;
+  Picture view;
+
+  PaddedPicture(uint32_t width, uint32_t height, uint32_t pitch, bool planar) {
+    const uint32_t chroma_pitch = planar ? pitch / 2 + 1 : pitch;
+    luma.resize(size_t{pitch} * height);
+    cb.resize(size_t{chroma_pitch} * height / 2);
+    cr.resize(planar ? cb.size() : 0);
+    for (size_t i = 0; i < luma.size(); ++i) {
+      luma[i] = static_cast<uint8_t>(i * 7 + 1);
+    }
+    for (size_t i = 0; i < cb.size(); ++i) {
+      cb[i] = static_cast<uint8_t>(i * 5 + 2);
+      if (planar) {
+        cr[i] = static_cast<uint8_t>(i * 3 + 200);
+      }
+    }
+    view = Picture{luma.data(),  pitch, cb.data(), planar ? cr.data() : nullptr,
+                   chroma_pitch, 42,    width,     height};
+  }
+
+  // The NV12 a reader must find, worked out byte by byte.
+  std::vector<uint8_t> packed() const {
+    std::vector<uint8_t> out;
+    for (uint32_t r = 0; r < view.height; ++r) {
+      for (uint32_t x = 0; x < view.width; ++x) {
+        out.push_back(luma[r * view.luma_pitch + x]);
+      }
+    }
+    for (uint32_t r = 0; r < view.height / 2; ++r) {
+      for (uint32_t x = 0; x < view.width; ++x) {
+        const size_t at = r * view.chroma_pitch;
+        out.push_back(!view.planar() ? cb[at + x] : x % 2 == 0 ? cb[at + x / 2] : cr[at + x / 2]);
+      }
+    }
+    return out;
+  }
+};
+
+TEST(FrameSection, PicturesWithPaddedRowsOrPlanarChromaArePackedIntoNv12) {
+  // 4100 wide crosses the chroma interleaving's 2048-byte pieces.
+  for (const auto& [width, height, planar] :
+       {std::tuple{6u, 4u, true}, {6u, 4u, false}, {4100u, 4u, true}}) {
+    SCOPED_TRACE(testing::Message() << width << "x" << height << (planar ? " planar" : ""));
+    SectionMemory memory;
+    const SectionGeometry geometry = adopt_section(memory.data()).value();
+    const PaddedPicture picture(width, height, width + 10, planar);
+    publish_frame(memory.data(), geometry, picture.view, 1);
+    SlotFrame frame;
+    ASSERT_EQ(copy_slot(memory.data(), geometry, 1, frame), SlotCopy::complete);
+    EXPECT_EQ(frame.width, width);
+    EXPECT_EQ(frame.timestamp_us, 42u);
+    EXPECT_EQ(frame.data, picture.packed());
+    EXPECT_EQ(pack_nv12(picture.view).data, picture.packed());
   }
 }
 

@@ -21,6 +21,7 @@
 #include "h264_decode.hpp"
 #include "platform/unique_fd.hpp"
 #include "protocol/wire.hpp"
+#include "stream_file.hpp"
 
 extern char** environ;
 
@@ -227,6 +228,49 @@ TEST(PhoneSimStream, DecodesCleanlyWithStampsAndKeyframesOnScheduleAndOnRequest)
   }
   // Paced in real time: 60 pictures at 30 fps span about two seconds.
   EXPECT_GE(last_send_us - started_us, 1'900'000u);
+}
+
+TEST(PhoneSimStream, PreEncodedPicturesLeaveWhenTheirStampsSayAndAreSavedAsSent) {
+  Listener listener;
+  const std::string saved = testing::TempDir() + "phone_sim_pre_encoded.kvs";
+  Simulator sim({"--port", std::to_string(listener.port), "--duration", "1", "--size", "320x180",
+                 "--fps", "30", "--gop", "15", "--audio", "none", "--pre-encode", "--save", saved});
+  UniqueFd phone(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  ASSERT_GE(phone.get(), 0);
+  std::vector<VideoFrame> frames;
+  std::vector<uint64_t> arrived_us;
+  while (auto m = next_message(phone.get())) {
+    if (m->type == static_cast<uint8_t>(protocol::MessageType::video)) {
+      arrived_us.push_back(wall_clock_us());
+      frames.push_back({read_u64(m->payload),
+                        {m->payload.begin() + 8, m->payload.end()},
+                        (m->flags & protocol::kFlagKeyframe) != 0});
+    }
+  }
+  const auto [status, out] = sim.finish();
+  EXPECT_EQ(status, 0) << out;
+  ASSERT_EQ(frames.size(), 30u) << out;
+
+  const auto stored = test::read_stream_file(saved);
+  ASSERT_TRUE(stored.has_value());
+  ASSERT_EQ(stored->size(), frames.size());
+  Decoder decoder;
+  std::optional<uint64_t> first_send_us;
+  for (uint32_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "picture " << i);
+    EXPECT_EQ((*stored)[i].data, frames[i].data);
+    EXPECT_EQ((*stored)[i].pts_us, frames[i].pts);
+    EXPECT_EQ((*stored)[i].keyframe, frames[i].keyframe);
+    auto pictures = decoder.decode(frames[i].data);
+    ASSERT_EQ(pictures.size(), 1u);
+    const auto stamp = read_stamp(pictures[0].luma.data(), 320, 180, 320);
+    ASSERT_TRUE(stamp.has_value());
+    EXPECT_EQ(stamp->index, i);
+    // The stamps are the schedule itself, and no picture leaves before its time.
+    first_send_us = first_send_us.value_or(stamp->send_time_us);
+    EXPECT_EQ(stamp->send_time_us, *first_send_us + frames[i].pts);
+    EXPECT_GE(arrived_us[i] + 2000, stamp->send_time_us);
+  }
 }
 
 }  // namespace

@@ -103,11 +103,12 @@ int watch(uint64_t seconds, bool each_frame) {
     const SectionHeader header = read_header(memory);
     summary.observe_activity(header.activity_tick, activity_tick_now());
     if (header.frame_counter > last) {
+      // Seen when its number is published; copying it out is the reader's time.
+      const uint64_t seen_us = wall_clock_us();
       switch (copy_newest(memory, geometry, frame)) {
         case SlotCopy::complete: {
           const auto stamp =
               tools::read_stamp(frame.data.data(), frame.width, frame.height, frame.width);
-          const uint64_t seen_us = wall_clock_us();
           summary.add_frame(frame.width, frame.height, stamp, seen_us);
           if (each_frame) {
             platform::write_stdout(
@@ -127,7 +128,7 @@ int watch(uint64_t seconds, bool each_frame) {
           break;
       }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::microseconds(250));
   }
   summary.finish(activity_tick_now());
   platform::write_stdout(summary.report());

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "discover.hpp"
 #include "options.hpp"
 #include "platform/console.hpp"
+#include "pre_encoded.hpp"
 #include "session.hpp"
 
 namespace {
@@ -53,6 +55,18 @@ int main(int argc, char** argv) {
   }
   catch_interrupts();
 
+  std::optional<phone_sim::PreEncoded> pre_encoded;
+  if (options->pre_encode) {
+    auto encoded = phone_sim::pre_encode(options.value());
+    if (!encoded) {
+      platform::write_stderr(encoded.error() + "\n");
+      return 1;
+    }
+    pre_encoded = std::move(encoded).value();
+    platform::write_stdout(fmt::format("-> pre-encoded {} pictures in {:.1f} s\n",
+                                       pre_encoded->messages.size(), pre_encoded->encode_seconds));
+  }
+
   std::string host = options->host;
   uint16_t port = options->port;
   if (options->discover) {
@@ -78,6 +92,7 @@ int main(int argc, char** argv) {
                                      video.width, video.height, video.fps));
 
   phone_sim::Session session(*connection.value(), options.value(), g_interrupted);
+  session.pre_encoded = pre_encoded ? &*pre_encoded : nullptr;
   phone_sim::run_session(session);
 
   const phone_sim::Counts& c = session.counts;

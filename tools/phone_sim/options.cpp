@@ -9,8 +9,8 @@ namespace korvex::phone_sim {
 namespace {
 
 constexpr std::string_view kValueOptions[] = {
-    "--host",    "--port", "--size",  "--fps",     "--duration",   "--gop",
-    "--bitrate", "--name", "--audio", "--tone-hz", "--tone-level", "--colour",
+    "--host", "--port",  "--size",    "--fps",        "--duration", "--gop",  "--bitrate",
+    "--name", "--audio", "--tone-hz", "--tone-level", "--colour",   "--save",
 };
 
 template <class T>
@@ -82,6 +82,8 @@ Result<void> apply(Options& o, std::string_view option, std::string_view value) 
       return fail(bad);
     }
     o.duration_s = *d;
+  } else if (option == "--save") {
+    o.save_stream = value;
   } else if (option == "--name") {
     o.name = value;
   } else if (option == "--audio") {
@@ -141,6 +143,12 @@ const std::string_view kHelpText =
     "  --tone-hz HZ          Tone frequency [default: 440]\n"
     "  --tone-level LEVEL    Tone amplitude, 0 to 1 of full scale [default: 0.25]\n"
     "  --colour MATRIX       Colour tag of the stream, bt601 or bt709 [default: bt601]\n"
+    "  --pre-encode          Encode all pictures before connecting, each stamped with\n"
+    "                        the time it is due, then send each exactly then (the\n"
+    "                        latency read from the stamps leaves out the encoder);\n"
+    "                        keyframe requests are counted, not answered. Needs --duration\n"
+    "  --save FILE           With --pre-encode: also write the pictures to FILE, a stream\n"
+    "                        file as korvex-raw-decode reads\n"
     "  -h, --help            Show this help\n"
     "\n"
     "Every picture carries a stamp with its index and send time. The last line on\n"
@@ -154,8 +162,8 @@ Result<Options> parse_options(const std::vector<std::string_view>& args) {
       options.help = true;
       return options;
     }
-    if (arg == "--discover") {
-      options.discover = true;
+    if (arg == "--discover" || arg == "--pre-encode") {
+      (arg == "--discover" ? options.discover : options.pre_encode) = true;
       continue;
     }
     if (std::find(std::begin(kValueOptions), std::end(kValueOptions), arg) ==
@@ -168,6 +176,12 @@ Result<Options> parse_options(const std::vector<std::string_view>& args) {
     if (auto applied = apply(options, arg, args[++i]); !applied) {
       return fail(applied.error());
     }
+  }
+  if (options.pre_encode && options.duration_s == 0) {
+    return fail("--pre-encode needs a --duration");
+  }
+  if (!options.save_stream.empty() && !options.pre_encode) {
+    return fail("--save needs --pre-encode");
   }
   return options;
 }

@@ -20,6 +20,8 @@ struct Options {
   uint16_t port = 45334;
   tools::H264Settings video;  // size, fps, GOP, bitrate, colour tag
   double duration_s = 0;      // 0: until interrupted or disconnected
+  bool pre_encode = false;    // encode every picture before connecting
+  std::string save_stream;    // with pre_encode: also write the pictures to this stream file
   std::string name = "Korvex phone simulator";
   AudioMode audio = AudioMode::tone;
   double tone_hz = 440;

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 #include "audio_stream.hpp"
@@ -58,16 +59,30 @@ void sleep_until(const Session& session, std::chrono::steady_clock::time_point d
 
 void run_session(Session& session) {
   // Opened first: it takes a while, and the first picture is due at the start.
-  auto encoder = tools::H264Encoder::open(session.options.video);
-  if (!encoder) {
-    session.end_with_error(encoder.error());
-    return;
+  std::optional<tools::H264Encoder> encoder;
+  if (session.pre_encoded == nullptr) {
+    auto opened = tools::H264Encoder::open(session.options.video);
+    if (!opened) {
+      session.end_with_error(opened.error());
+      return;
+    }
+    encoder.emplace(std::move(opened).value());
   }
   if (auto sent = session.connection.send(hello_message(session.options)); !sent) {
     session.end_with_error(sent.error());
     return;
   }
   session.start = std::chrono::steady_clock::now();
+  if (session.pre_encoded != nullptr) {
+    // The stamps say when each picture leaves, on the wall clock.
+    const auto ahead_us = static_cast<int64_t>(session.pre_encoded->start_wall_us) -
+                          static_cast<int64_t>(wall_clock_us());
+    if (ahead_us < 0) {
+      session.end_with_error("the pre-encoded pictures' schedule began before the hello went");
+      return;
+    }
+    session.start += std::chrono::microseconds(ahead_us);
+  }
   {
     std::jthread replies([&session] {
       platform::set_current_thread_name("replies");
@@ -85,7 +100,11 @@ void run_session(Session& session) {
           stream_audio(session);
         });
       }
-      stream_video(session, encoder.value());
+      if (encoder) {
+        stream_video(session, *encoder);
+      } else {
+        stream_pre_encoded(session, *session.pre_encoded);
+      }
     }  // both paths have finished: their counts are done, or the run was cut short
     session.end();
     if (session.error().empty()) {

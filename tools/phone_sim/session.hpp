@@ -11,6 +11,7 @@
 
 #include "connection.hpp"
 #include "options.hpp"
+#include "pre_encoded.hpp"
 
 namespace korvex::phone_sim {
 
@@ -35,6 +36,8 @@ class Session {
   Counts counts;
   // Set by the reply path on a keyframe request; the video path takes it.
   std::atomic<bool> keyframe_wanted{false};
+  // With --pre-encode: the pictures and their schedule, made before connecting.
+  const PreEncoded* pre_encoded = nullptr;
 
   // False once the run is over: interrupted, finished, or failed.
   bool running() const { return !ending_ && !interrupted_; }

@@ -1,5 +1,7 @@
 #include "video_stream.hpp"
 
+#include <sys/prctl.h>
+
 #include <chrono>
 #include <string>
 #include <vector>
@@ -10,12 +12,18 @@
 #include "test_pattern.hpp"
 
 namespace korvex::phone_sim {
-namespace {
 
 uint64_t wall_clock_us() {
   using namespace std::chrono;
   return static_cast<uint64_t>(
       duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+void draw_stamped_picture(std::vector<uint8_t>& picture, uint32_t w, uint32_t h, uint32_t index,
+                          uint64_t send_time_us) {
+  tools::draw_test_pattern(picture, w, h, index);
+  tools::draw_stamp(picture.data(), w, h, w, tools::Stamp{index, send_time_us});
+  tools::neutral_stamp_chroma(picture.data() + static_cast<size_t>(w) * h, w, h, w);
 }
 
 // Video payload: pts (u64 little-endian, microseconds), then the access unit.
@@ -28,8 +36,6 @@ std::vector<uint8_t> video_message(uint64_t pts_us, const tools::AccessUnit& uni
   return protocol::encode_message(static_cast<uint8_t>(protocol::MessageType::video),
                                   unit.keyframe ? protocol::kFlagKeyframe : 0, payload);
 }
-
-}  // namespace
 
 void stream_video(Session& session, tools::H264Encoder& encoder) {
   const tools::H264Settings& video = session.options.video;
@@ -51,11 +57,9 @@ void stream_video(Session& session, tools::H264Encoder& encoder) {
       ++session.counts.late;
     }
     const auto index = static_cast<uint32_t>(i);
-    tools::draw_test_pattern(picture, w, h, index);
     // Taken just before encoding: the latency a reader measures from it
     // includes the encoder, as a phone's capture-to-screen latency would.
-    tools::draw_stamp(picture.data(), w, h, w, tools::Stamp{index, wall_clock_us()});
-    tools::neutral_stamp_chroma(picture.data() + static_cast<size_t>(w) * h, w, h, w);
+    draw_stamped_picture(picture, w, h, index, wall_clock_us());
 
     auto unit = encoder.encode(picture, session.keyframe_wanted.exchange(false));
     if (!unit) {
@@ -79,6 +83,30 @@ void stream_video(Session& session, tools::H264Encoder& encoder) {
       ++session.counts.keyframes;
     }
   }
+}
+
+void stream_pre_encoded(Session& session, const PreEncoded& pictures) {
+  // The kernel may otherwise let a sleep run 50 us long to save wake-ups.
+  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  const uint32_t fps = session.options.video.fps;
+  for (size_t i = 0; i < pictures.messages.size(); ++i) {
+    const auto due =
+        session.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                            std::chrono::microseconds(i * 1'000'000 / fps));
+    sleep_until(session, due);
+    if (!session.running()) {
+      return;
+    }
+    if (std::chrono::steady_clock::now() - due > std::chrono::microseconds(1'000'000 / fps)) {
+      ++session.counts.late;
+    }
+    if (auto sent = session.connection.send(pictures.messages[i]); !sent) {
+      session.end_with_error(sent.error());
+      return;
+    }
+    ++session.counts.frames;
+  }
+  session.counts.keyframes = pictures.keyframes;
 }
 
 }  // namespace korvex::phone_sim
