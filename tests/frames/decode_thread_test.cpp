@@ -91,7 +91,7 @@ TEST(DecodeThread, StartsOnceADecoderHasBeenMadeAndDroppedThenWaitsForTheStream)
     seen->created.emplace_back(w, h);
     return std::unique_ptr<decoder::H264Decoder>(std::make_unique<FakeDecoder>(1280, 720));
   };
-  context.write_frame = [](const Nv12Frame&) {};
+  context.write_frame = [](const Picture&) {};
   context.request_keyframe = [] {};
   context.print_line = [seen](std::string_view line) {
     std::lock_guard hold(seen->lock);
