@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "camera/camera_modes.hpp"
 #include "camera/v4l2_camera_linux.hpp"
@@ -47,11 +48,11 @@ std::shared_ptr<FakeV4l2State> webcam() {
 // luma 10..13 over 20..23, chroma as in the conversion test.
 Delivery yuyv_frame(long seconds, long micros, uint32_t flags = 0, size_t padding = 0) {
   Delivery d;
-  d.bytes = {10, 100, 11, 200, 12, 50, 13, 60};
-  d.bytes.resize(8 + padding, 0xEE);
-  for (uint8_t byte : {20, 101, 21, 202, 22, 54, 23, 61}) {
-    d.bytes.push_back(byte);
-  }
+  const std::vector<uint8_t> first = {10, 100, 11, 200, 12, 50, 13, 60};
+  const std::vector<uint8_t> second = {20, 101, 21, 202, 22, 54, 23, 61};
+  d.bytes.assign(first.begin(), first.end());
+  d.bytes.insert(d.bytes.end(), padding, 0xEE);
+  d.bytes.insert(d.bytes.end(), second.begin(), second.end());
   d.timestamp = {seconds, micros};
   d.flags = flags;
   return d;
