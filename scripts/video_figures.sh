@@ -26,9 +26,11 @@ seconds=${1:-20}
 fps=30
 size=1920x1080
 bitrate=4000          # kbit/s, the simulator's default
-burst_fps=240         # the overload: sent at 240 pictures a second
-burst_seconds=3
-burst_bitrate=120000  # 500 kbit (62 KB) per intra picture
+# The overload: 1000 pictures a second, well above what one core decodes
+# (a quiet core decodes about 500 of these), so the decoder is the limit.
+burst_fps=1000
+burst_seconds=2
+burst_bitrate=500000  # 500 kbit (62 KB) per intra picture
 
 if [[ -z ${KORVEX_FIGURES_NS:-} ]]; then
   cmake --preset linux-release >/dev/null
@@ -158,6 +160,10 @@ throughput() {  # GOP: prints the line for one overload run
   raw_rate=$(field pictures_per_s "$raw")
   echo "   keyframe every $gop: receiver $rate frames/s written, libavcodec alone $raw_rate" \
     "pictures/s: $(ratio "$rate" "$raw_rate")x"
+  # A receiver that keeps up with the sender was not overloaded: its rate is the sender's.
+  if awk -v r="$rate" -v f=$burst_fps 'BEGIN {exit !(r >= 0.95 * f)}'; then
+    echo "   (the receiver kept up with the sender: not an overload, the ratio says nothing)"
+  fi
 }
 echo "2. Throughput: $size sent at $burst_fps pictures/s for $burst_seconds s (target >= 0.9 with every picture a keyframe)"
 throughput 1
