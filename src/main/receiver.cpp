@@ -18,6 +18,7 @@
 #include "main/snapshot.hpp"
 #include "main/status_line.hpp"
 #include "platform/console.hpp"
+#include "platform/memory.hpp"
 #include "platform/thread.hpp"
 #include "section/frame_writer.hpp"
 #include "section/section_mapping.hpp"
@@ -129,6 +130,7 @@ void run_receiver(const Settings& settings) {
     platform::hide_console();
   }
   platform::install_console_event_handler(on_console_event);
+  platform::return_large_blocks_to_system();
 
   platform::write_stdout(fmt::format(
       "Korvex receiver: iPhone -> {} webcam + mic  (Ctrl-C to quit)\n", platform::system_name()));
