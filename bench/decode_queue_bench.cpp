@@ -14,7 +14,7 @@ using korvex::frames::DecodeWork;
 using korvex::frames::Frame;
 
 void BM_QueuePushPop(benchmark::State& state) {
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   uint64_t pts = 0;
   for (auto _ : state) {
     queue.push(Frame{{}, pts++, false});
@@ -26,7 +26,7 @@ BENCHMARK(BM_QueuePushPop);
 
 // A push into a full queue of keyframes scans all of it before evicting.
 void BM_QueuePushEvicting(benchmark::State& state) {
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   uint64_t pts = 0;
   for (int i = 0; i < 8; ++i) {
     queue.push(Frame{{}, pts++, true});

@@ -62,10 +62,12 @@ void BM_ParserReceive(benchmark::State& state) {
   Parser parser;
   int64_t frames = 0;
   for (auto _ : state) {
-    for (size_t at = 0; at < stream.size(); at += kReceive) {
-      const size_t n = std::min(kReceive, stream.size() - at);
+    for (size_t at = 0; at < stream.size();) {
       state.PauseTiming();
-      std::memcpy(parser.receive_space(kReceive).data(), stream.data() + at, n);
+      const std::span<uint8_t> space = parser.receive_space(kReceive);
+      const size_t n = std::min({kReceive, space.size(), stream.size() - at});
+      std::memcpy(space.data(), stream.data() + at, n);
+      at += n;
       state.ResumeTiming();
       auto messages = parser.commit(n);
       frames += static_cast<int64_t>(messages.size());

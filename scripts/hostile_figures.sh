@@ -6,7 +6,7 @@
 # memory against its baseline, and the unreadable stamps seen in the section.
 # Runs in a network and mount namespace of its own, so the receiver's port
 # and frame section are its alone and nothing leaves loopback.
-# Usage: scripts/hostile_figures.sh [--quick] [--only NAME]...
+# Usage: scripts/hostile_figures.sh [--native-only | --wine-only] [--quick] [--only NAME]...
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +18,12 @@ if [[ -z ${KORVEX_FIGURES_NS:-} ]]; then
     env KORVEX_FIGURES_NS=1 sh -c 'ip link set lo up && mount -t tmpfs tmpfs /dev/shm && exec "$@"' \
     sh bash "$0" "$@"
 fi
+
+targets=both
+case ${1:-} in
+  --native-only) targets=native && shift ;;
+  --wine-only) targets=wine && shift ;;
+esac
 
 bin=build/linux-release
 out=$bin/hostile-figures
@@ -34,23 +40,26 @@ wait_ready() {
 
 receiver_pid=
 trap '[[ -n $receiver_pid ]] && kill -INT "$receiver_pid" 2>/dev/null' EXIT
-
-echo "Native receiver (linux-release), $(nproc) CPUs; load: $(uptime)"
-$bin/korvex-receiver --no-audio --no-vcam --no-mdns >"$out/receiver.txt" 2>&1 &
-receiver_pid=$!
-wait_ready "$out/receiver.txt"
 status=0
-$bin/korvex-hostile-peer --sim $bin/korvex-phone-sim --pid "$receiver_pid" --judge-memory "$@" \
-  -- $bin/korvex-frames || status=1
-if kill -0 "$receiver_pid" 2>/dev/null; then
-  echo "receiver still running after every attack"
-else
-  echo "RECEIVER EXITED" && status=1
+
+if [[ $targets != wine ]]; then
+  echo "Native receiver (linux-release), $(nproc) CPUs; load: $(uptime)"
+  $bin/korvex-receiver --no-audio --no-vcam --no-mdns >"$out/receiver.txt" 2>&1 &
+  receiver_pid=$!
+  wait_ready "$out/receiver.txt"
+  $bin/korvex-hostile-peer --sim $bin/korvex-phone-sim --pid "$receiver_pid" --judge-memory "$@" \
+    -- $bin/korvex-frames || status=1
+  if kill -0 "$receiver_pid" 2>/dev/null; then
+    echo "receiver still running after every attack"
+  else
+    echo "RECEIVER EXITED" && status=1
+  fi
+  kill -INT "$receiver_pid"
+  wait "$receiver_pid" || true
+  receiver_pid=
+  echo "load after: $(uptime)"
 fi
-kill -INT "$receiver_pid"
-wait "$receiver_pid" || true
-receiver_pid=
-echo "load after: $(uptime)"
+[[ $targets == native ]] && exit $status
 
 exe=build/windows/korvex-receiver.exe
 if [[ ! -f $exe ]]; then

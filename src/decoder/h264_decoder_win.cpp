@@ -354,8 +354,16 @@ Result<std::unique_ptr<H264Decoder>> H264Decoder::create(uint32_t width, uint32_
   if (auto started = ensure_media_foundation(); !started) {
     return fail(started.error());
   }
-  const uint32_t w = width != 0 ? width : 1280;
-  const uint32_t h = height != 0 ? height : 720;
+  uint32_t w = width != 0 ? width : 1280;
+  uint32_t h = height != 0 ? height : 720;
+  // The system decoder goes up to level 5.1, 36,864 macroblocks a picture: a
+  // larger announced size cannot be the stream's, and starting from it would
+  // only size the output buffers for it (8192x8192: 96 MiB) until the first
+  // picture brings the stream's own.
+  if (uint64_t{(w + 15) / 16} * ((h + 15) / 16) > 36'864) {
+    w = 1280;
+    h = 720;
+  }
 
   ComPtr<IMFTransform> transform;
   HRESULT hr =

@@ -20,7 +20,9 @@ void DecodeQueue::push(DecodeItem item) {
       if (frame->keyframe) {
         chain_broken_ = false;
       }
-      if (!chain_broken_ && frames_ >= frame_limit_ && frames_ > 0) {
+      const uint64_t size = frame->data.size();
+      while (!chain_broken_ && frames_ > 0 &&
+             (frames_ >= frame_limit_ || bytes_ + size > byte_limit_)) {
         // A chain running to the back of the queue runs on into this frame,
         // unless it is a keyframe.
         chain_broken_ = evict(freed) && !frame->keyframe;
@@ -30,6 +32,7 @@ void DecodeQueue::push(DecodeItem item) {
       } else {
         entries_.push_back(std::move(item));
         ++frames_;
+        bytes_ += size;
       }
     } else {
       chain_broken_ = false;  // a new stream starts with its own keyframe
@@ -66,11 +69,16 @@ bool DecodeQueue::evict(Freed& freed) {
     victim = std::find_if(entries_.begin(), entries_.end(),
                           [](const DecodeItem& e) { return std::holds_alternative<Frame>(e); });
   }
-  freed.push_back(std::move(std::get<Frame>(*victim).data));
+  auto free_data = [this, &freed](DecodeItem& entry) {
+    std::vector<uint8_t>& data = std::get<Frame>(entry).data;
+    bytes_ -= data.size();
+    freed.push_back(std::move(data));
+  };
+  free_data(*victim);
   evicted_.fetch_add(1, std::memory_order_relaxed);
   auto end = std::next(victim);
   while (end != entries_.end() && std::holds_alternative<Frame>(*end) && !is_keyframe(*end)) {
-    freed.push_back(std::move(std::get<Frame>(*end).data));
+    free_data(*end);
     orphaned_.fetch_add(1, std::memory_order_relaxed);
     ++end;
   }
@@ -90,8 +98,9 @@ DecodeWork DecodeQueue::pop() {
   DecodeWork work =
       std::visit([](auto& entry) -> DecodeWork { return std::move(entry); }, entries_.front());
   entries_.pop_front();
-  if (std::holds_alternative<Frame>(work)) {
+  if (const Frame* frame = std::get_if<Frame>(&work)) {
     --frames_;
+    bytes_ -= frame->data.size();
   }
   return work;
 }

@@ -1,10 +1,11 @@
 #pragma once
 
 // Coded video on its way from the connections to the one decode thread.
-// Bounded in frames and never blocking a producer: when it is full, the frame
-// the picture can best do without (the oldest non-key frame) is thrown away,
-// and with it every frame that refers to it, up to the next keyframe: decoded
-// without their reference they would only be damaged pictures.
+// Bounded in frames and in bytes and never blocking a producer: when it is
+// full, the frame the picture can best do without (the oldest non-key frame)
+// is thrown away, and with it every frame that refers to it, up to the next
+// keyframe: decoded without their reference they would only be damaged
+// pictures.
 
 #include <atomic>
 #include <condition_variable>
@@ -40,10 +41,14 @@ using DecodeWork = std::variant<Configure, Frame, RequestKeyframe>;
 
 class DecodeQueue {
  public:
-  explicit DecodeQueue(uint64_t frame_limit) : frame_limit_(frame_limit) {}
+  DecodeQueue(uint64_t frame_limit, uint64_t byte_limit)
+      : frame_limit_(frame_limit), byte_limit_(byte_limit) {}
 
-  // Appends `item`. A Frame pushed while `frame_limit` frames wait first
-  // evicts one queued frame and the frames behind it that refer to it. While
+  // Appends `item`. A Frame pushed while `frame_limit` frames wait, or whose
+  // bytes would take the queued frames' past `byte_limit`, first evicts
+  // queued frames, each with the frames behind it that refer to it, until it
+  // fits or no frame waits: a frame larger than the limit still goes through
+  // alone. While
   // that chain is broken, arriving non-key frames are thrown away too, until
   // a keyframe or a Configure starts a clean one. Configure items are never
   // thrown away and not counted against the limit; at most one waits: a
@@ -73,11 +78,13 @@ class DecodeQueue {
   void orphan(Frame& frame, Freed& freed);
 
   const uint64_t frame_limit_;
+  const uint64_t byte_limit_;
   mutable std::mutex lock_;
   std::condition_variable wake_;
   // Guarded by lock_:
   std::deque<DecodeItem> entries_;
   uint64_t frames_ = 0;           // Frame entries in entries_
+  uint64_t bytes_ = 0;            // their coded bytes
   bool chain_broken_ = false;     // arriving non-key frames refer to a thrown-away one
   bool keyframe_wanted_ = false;  // the decode thread is to ask for a keyframe
   // Read by the status line without the lock:

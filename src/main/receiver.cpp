@@ -18,6 +18,7 @@
 #include "main/snapshot.hpp"
 #include "main/status_line.hpp"
 #include "platform/console.hpp"
+#include "platform/memory.hpp"
 #include "platform/thread.hpp"
 #include "section/frame_writer.hpp"
 #include "section/section_mapping.hpp"
@@ -32,6 +33,10 @@ namespace korvex::main {
 namespace {
 
 constexpr uint64_t kDecodeQueueFrames = 8;
+// Far above what eight frames of a real phone stream hold (a 4K stream at
+// 50 Mbit/s with a 2 MB keyframe: about 3.5 MB), so only a peer sending
+// frames of megabytes each meets it; a largest frame (4 MiB) still fits alone.
+constexpr uint64_t kDecodeQueueBytes = 6 * 1024 * 1024;
 static_assert(discovery::kServicePort == server::kPhonePort);
 
 void on_console_event() {
@@ -125,6 +130,7 @@ void run_receiver(const Settings& settings) {
     platform::hide_console();
   }
   platform::install_console_event_handler(on_console_event);
+  platform::return_large_blocks_to_system();
 
   platform::write_stdout(fmt::format(
       "Korvex receiver: iPhone -> {} webcam + mic  (Ctrl-C to quit)\n", platform::system_name()));
@@ -194,7 +200,7 @@ void run_receiver(const Settings& settings) {
 
   auto link = std::make_shared<server::PhoneLink>();
   sources.counters = link->counters();
-  sources.queue = std::make_shared<frames::DecodeQueue>(kDecodeQueueFrames);
+  sources.queue = std::make_shared<frames::DecodeQueue>(kDecodeQueueFrames, kDecodeQueueBytes);
 
   frames::DecodeContext decode;
   decode.queue = sources.queue;

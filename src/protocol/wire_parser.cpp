@@ -1,10 +1,15 @@
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "protocol/wire_parser.hpp"
 
 namespace korvex::protocol {
 namespace {
+
+// A buffer grown past this for a large message is given back when it is done;
+// smaller ones are kept, as the next message probably needs as much.
+constexpr size_t kKeptCapacity = 1024 * 1024;
 
 uint32_t read_u32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
@@ -81,27 +86,39 @@ void decode(uint8_t type, uint8_t flags, const uint8_t* payload, size_t length,
 
 }  // namespace
 
-std::span<uint8_t> Parser::receive_space(size_t size) {
+size_t Parser::capacity_for(size_t size) const {
+  return pending_ > 0 ? std::max(pending_, size) : end_ - begin_ + size;
+}
+
+void Parser::reallocate(size_t capacity) {
+  std::unique_ptr<uint8_t[]> fresh(
+      new uint8_t[capacity]);  // no zeroing: bytes are received into it
   const size_t waiting = end_ - begin_;
-  if (capacity_ - end_ < size) {
-    if (capacity_ - waiting >= size) {
+  if (waiting > 0) {
+    std::memcpy(fresh.get(), storage_.get() + begin_, waiting);
+  }
+  storage_ = std::move(fresh);
+  capacity_ = capacity;
+  begin_ = 0;
+  end_ = waiting;
+}
+
+std::span<uint8_t> Parser::receive_space(size_t size) {
+  receive_size_ = size;
+  const size_t waiting = end_ - begin_;
+  const size_t room = pending_ > 0 ? std::min(size, pending_ - waiting) : size;
+  if (capacity_ - end_ < room) {
+    if (capacity_ - waiting >= room) {
       // Room enough once the parsed bytes are gone: move the rest down, at
       // most one incomplete message.
       std::memmove(storage_.get(), storage_.get() + begin_, waiting);
+      begin_ = 0;
+      end_ = waiting;
     } else {
-      // Grown by half at least, so a large message arriving in small receives
-      // is not copied again for each of them.
-      const size_t capacity = std::max(waiting + size, capacity_ + capacity_ / 2);
-      std::unique_ptr<uint8_t[]> grown(
-          new uint8_t[capacity]);  // no zeroing: bytes are received into it
-      if (waiting > 0) {
-        std::memcpy(grown.get(), storage_.get() + begin_, waiting);
-      }
-      storage_ = std::move(grown);
-      capacity_ = capacity;
+      // Grown once to the whole message, so a large message arriving in
+      // small receives is not copied again for each of them.
+      reallocate(capacity_for(size));
     }
-    begin_ = 0;
-    end_ = waiting;
   }
   return {storage_.get() + end_, capacity_ - end_};
 }
@@ -111,6 +128,7 @@ std::vector<Message> Parser::commit(size_t received) {
   std::vector<Message> out;
   const uint8_t* data = storage_.get();
   size_t p = begin_;
+  pending_ = 0;
   while (end_ - p >= kHeaderSize) {
     // Resynchronise: skip to the next offset where a whole header could hold the magic.
     p = find_magic(data, p, end_ - kHeaderSize + 1);
@@ -121,11 +139,12 @@ std::vector<Message> Parser::commit(size_t received) {
     if (length > kMaxPayload) {
       // Nothing after a corrupt length can be trusted; the next message is found
       // by its magic in the bytes still to come.
-      begin_ = end_ = 0;
-      return out;
+      p = end_;
+      break;
     }
     if (end_ - p - kHeaderSize < length) {
-      break;  // incomplete: waits for more bytes
+      pending_ = kHeaderSize + length;  // incomplete: waits for more bytes
+      break;
     }
     decode(data[p + 4], data[p + 5], data + p + kHeaderSize, length, out);
     p += kHeaderSize + length;
@@ -134,15 +153,26 @@ std::vector<Message> Parser::commit(size_t received) {
   if (begin_ == end_) {
     begin_ = end_ = 0;  // nothing waits: the next receive starts at the front
   }
+  if (capacity_ > kKeptCapacity && capacity_for(receive_size_) < capacity_) {
+    reallocate(capacity_for(receive_size_));  // the large message is done
+  }
   return out;
 }
 
 std::vector<Message> Parser::feed(std::span<const uint8_t> bytes) {
-  const std::span<uint8_t> space = receive_space(bytes.size());
-  if (!bytes.empty()) {
-    std::memcpy(space.data(), bytes.data(), bytes.size());
-  }
-  return commit(bytes.size());
+  std::vector<Message> out;
+  do {
+    const std::span<uint8_t> space = receive_space(bytes.size());
+    const size_t n = std::min(space.size(), bytes.size());
+    if (n > 0) {
+      std::memcpy(space.data(), bytes.data(), n);
+    }
+    std::vector<Message> batch = commit(n);
+    out.insert(out.end(), std::make_move_iterator(batch.begin()),
+               std::make_move_iterator(batch.end()));
+    bytes = bytes.subspan(n);
+  } while (!bytes.empty());
+  return out;
 }
 
 }  // namespace korvex::protocol

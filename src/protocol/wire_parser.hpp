@@ -20,8 +20,9 @@ namespace korvex::protocol {
 // the message that carries it.
 class Parser {
  public:
-  // Room for the next receive, at least `size` bytes, right after the bytes
-  // still waiting to be parsed. Valid until the next call.
+  // Room for the next receive, right after the bytes still waiting to be
+  // parsed: at least `size` bytes, or at least the rest of the message those
+  // bytes begin when that is less. Valid until the next call.
   std::span<uint8_t> receive_space(size_t size);
 
   // Takes the first `received` bytes of the last receive_space and returns
@@ -32,12 +33,22 @@ class Parser {
   std::vector<Message> feed(std::span<const uint8_t> bytes);
 
  private:
-  // The bytes [begin_, end_) of storage_ wait to be parsed. Never more than a
-  // header, a largest payload and one receive, so the storage stays bounded.
+  // What the waiting bytes need: room for one receive of `size`, or the
+  // whole of the message they begin when that is more.
+  size_t capacity_for(size_t size) const;
+  void reallocate(size_t capacity);
+
+  // The bytes [begin_, end_) of storage_ wait to be parsed. The storage
+  // grows to the message being received, never past a header and a largest
+  // payload (or one receive, if larger), and goes back to one receive's size
+  // when a large message is done: a peer announcing large messages on many
+  // connections does not leave each holding megabytes.
   std::unique_ptr<uint8_t[]> storage_;
   size_t capacity_ = 0;
   size_t begin_ = 0;
   size_t end_ = 0;
+  size_t pending_ = 0;       // header and payload of the message at begin_; 0 while unknown
+  size_t receive_size_ = 0;  // the last receive's room, asked for in receive_space
 };
 
 }  // namespace korvex::protocol

@@ -110,7 +110,8 @@ void read_loop(ServerContext& context, platform::Socket reader, const AliveFlag&
   for (;;) {
     // A failure here is the 10-second time-out, a reset, or the shutdown by
     // a newer connection; all of them end the connection the same way.
-    const auto received = reader.receive(parser.receive_space(kReceiveChunk).first(kReceiveChunk));
+    const std::span<uint8_t> space = parser.receive_space(kReceiveChunk);
+    const auto received = reader.receive(space.first(std::min(space.size(), kReceiveChunk)));
     if (!received || received.value() == 0) {
       break;
     }

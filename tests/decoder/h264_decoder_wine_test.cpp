@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <utility>
 
 #include "decoder/h264_decoder.hpp"
 #include "decoder/media_foundation_win.hpp"
@@ -73,12 +74,20 @@ TEST(MediaFoundation, StartsOnceAndReportsTheSameOutcome) {
   EXPECT_TRUE(ensure_media_foundation().ok());
 }
 
-TEST(H264DecoderWine, CreatesFor720pWhenNoSizeIsGiven) {
+// Also for a size beyond what the decoder can decode, whose output buffers
+// would otherwise be sized for it until the stream says otherwise.
+TEST(H264DecoderWine, CreatesFor720pWhenNoSizeOrAnUndecodableOneIsGiven) {
   init_decoder_thread();
-  auto created = H264Decoder::create(0, 0);
-  ASSERT_TRUE(created.ok()) << created.error();
-  EXPECT_EQ(created.value()->width(), 1280u);
-  EXPECT_EQ(created.value()->height(), 720u);
+  for (const auto& [width, height] :
+       {std::pair{0u, 0u}, {8192u, 8192u}, {4097u, 2304u}, {0u, 8192u}}) {
+    auto created = H264Decoder::create(width, height);
+    ASSERT_TRUE(created.ok()) << created.error();
+    EXPECT_EQ(created.value()->width(), 1280u) << width << "x" << height;
+    EXPECT_EQ(created.value()->height(), 720u) << width << "x" << height;
+  }
+  auto largest = H264Decoder::create(4096, 2304);
+  ASSERT_TRUE(largest.ok()) << largest.error();
+  EXPECT_EQ(largest.value()->width(), 4096u);
 }
 
 TEST(H264DecoderWine, Decodes720pLikeLibavcodecWithTimesPassedThrough) {

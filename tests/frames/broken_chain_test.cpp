@@ -49,7 +49,7 @@ class ChainDecoder : public decoder::H264Decoder {
 
 TEST(BrokenChain, ADecoderTwoThirdsAsFastAsTheStreamWritesOnlyIntactPictures) {
   constexpr uint64_t kFrames = 10 * kGop;
-  auto queue = std::make_shared<DecodeQueue>(8);
+  auto queue = std::make_shared<DecodeQueue>(8, 64 << 20);
   auto counters = std::make_shared<counters::Counters>();
   std::vector<uint64_t> written;  // stream indices of intact pictures
   uint64_t damaged = 0;

@@ -43,7 +43,7 @@ void push_frames(DecodeQueue& queue, uint64_t first, uint64_t last,
 }
 
 TEST(DecodeQueue, KeepsOrderBelowTheLimit) {
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   queue.push(Configure{640, 480});
   push_frames(queue, 1, 8, {1});
   EXPECT_EQ(queue.len(), 9u);
@@ -53,7 +53,7 @@ TEST(DecodeQueue, KeepsOrderBelowTheLimit) {
 
 TEST(DecodeQueue, EvictsTheOldestNonKeyFrameAndTheFramesThatReferToIt) {
   // Frame 2 goes, and frame 3, which refers to it; keyframe 4 starts a clean chain.
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   push_frames(queue, 1, 8, {1, 4});
   queue.push(frame(9, false));
   EXPECT_EQ(queue.evicted(), 1u);
@@ -77,7 +77,7 @@ TEST(DecodeQueue, EvictsTheOldestNonKeyFrameAndTheFramesThatReferToIt) {
 }
 
 TEST(DecodeQueue, ABrokenChainDropsArrivingFramesAndAsksForAKeyframeUntilOneComes) {
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   push_frames(queue, 1, 8);
   queue.push(frame(9, false));  // 1 goes; 2..9 refer to it
   EXPECT_EQ(queue.evicted(), 1u);
@@ -96,13 +96,13 @@ TEST(DecodeQueue, ABrokenChainDropsArrivingFramesAndAsksForAKeyframeUntilOneCome
   EXPECT_EQ(queue.orphaned(), 10u);
 
   // The request comes out ahead of frames already waiting.
-  DecodeQueue small(2);
+  DecodeQueue small(2, 64 << 20);
   push_frames(small, 1, 3, {1});  // 2 goes, 3 refers to it
   EXPECT_EQ(drain(small), (std::vector<int64_t>{kRequest, 1}));
 }
 
 TEST(DecodeQueue, AConfigureEndsABrokenChainAndIsNeverEvictedNorCounted) {
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   push_frames(queue, 1, 8);
   queue.push(Configure{1920, 1080});
   EXPECT_EQ(queue.evicted(), 0u);
@@ -128,7 +128,7 @@ TEST(DecodeQueue, AConfigureEndsABrokenChainAndIsNeverEvictedNorCounted) {
 TEST(DecodeQueue, AtMostOneConfigureWaitsAndItCarriesTheNewestSize) {
   // A peer sending hellos in a loop: the queued Configure keeps its place
   // between the streams and takes each newer size.
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   push_frames(queue, 1, 2, {1});
   queue.push(Configure{640, 480});
   push_frames(queue, 3, 4, {3});
@@ -153,7 +153,7 @@ TEST(DecodeQueue, AtMostOneConfigureWaitsAndItCarriesTheNewestSize) {
 }
 
 TEST(DecodeQueue, AllKeyframesEvictsTheOldestFrame) {
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   push_frames(queue, 1, 8, {1, 2, 3, 4, 5, 6, 7, 8});
   queue.push(frame(9, false));  // refers to keyframe 8, which stays
   EXPECT_EQ(queue.evicted(), 1u);
@@ -161,7 +161,7 @@ TEST(DecodeQueue, AllKeyframesEvictsTheOldestFrame) {
   EXPECT_EQ(drain(queue), (std::vector<int64_t>{2, 3, 4, 5, 6, 7, 8, 9}));
 
   // Room for one frame: a non-key frame refers to the keyframe it evicts.
-  DecodeQueue single(1);
+  DecodeQueue single(1, 64 << 20);
   single.push(frame(1, true));
   single.push(frame(2, false));
   EXPECT_EQ(single.evicted(), 1u);
@@ -170,8 +170,31 @@ TEST(DecodeQueue, AllKeyframesEvictsTheOldestFrame) {
   EXPECT_EQ(single.len(), 0u);
 }
 
+TEST(DecodeQueue, TheByteLimitEvictsByTheSameRuleAndALargerFrameGoesAlone) {
+  auto sized = [](uint64_t pts, bool keyframe, size_t bytes) {
+    return Frame{std::vector<uint8_t>(bytes), pts, keyframe};
+  };
+  DecodeQueue queue(8, 1000);
+  queue.push(sized(1, true, 400));
+  queue.push(sized(2, false, 300));
+  queue.push(sized(3, false, 200));
+  queue.push(sized(4, true, 300));  // 1200 bytes: 2 goes, and 3, which refers to it
+  EXPECT_EQ(queue.evicted(), 1u);
+  EXPECT_EQ(queue.orphaned(), 1u);
+  queue.push(sized(5, false, 300));  // exactly the limit
+  EXPECT_EQ(queue.len(), 3u);
+  queue.push(sized(6, true, 5000));  // every frame before it goes, and no keyframe is wanted
+  EXPECT_EQ(queue.evicted(), 4u);
+  EXPECT_EQ(queue.orphaned(), 1u);
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{6}));
+  // Popped bytes leave the count: the whole limit is free again.
+  queue.push(sized(7, false, 1000));
+  EXPECT_EQ(drain(queue), (std::vector<int64_t>{7}));
+  EXPECT_EQ(queue.evicted(), 4u);
+}
+
 TEST(DecodeQueue, FrameBytesMoveThroughWithoutCopy) {
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   Frame f = frame(1, true);
   const uint8_t* bytes = f.data.data();
   queue.push(std::move(f));
@@ -180,7 +203,7 @@ TEST(DecodeQueue, FrameBytesMoveThroughWithoutCopy) {
 }
 
 TEST(DecodeQueue, PopWaitsForThePush) {
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   auto popped = std::async(std::launch::async, [&queue] { return queue.pop(); });
   EXPECT_EQ(popped.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
   queue.push(frame(42, true));
@@ -191,7 +214,7 @@ TEST(DecodeQueue, PopWaitsForThePush) {
 }
 
 TEST(DecodeQueue, ConcurrentProducersNeverExceedTheLimitAndEveryFrameIsCounted) {
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   std::atomic<bool> done{false};
   std::atomic<uint64_t> popped{0};
   std::thread consumer([&] {

@@ -52,7 +52,7 @@ struct Harness {
 
   DecodeContext make_context(std::optional<std::string> dump_dir) {
     DecodeContext context;
-    context.queue = std::make_shared<DecodeQueue>(8);
+    context.queue = std::make_shared<DecodeQueue>(8, 64 << 20);
     context.counters = counters;
     context.dump_dir = std::move(dump_dir);
     context.create_decoder = [this](uint32_t w,
@@ -81,7 +81,7 @@ TEST(DecodeThread, StartsOnceADecoderHasBeenMadeAndDroppedThenWaitsForTheStream)
   };
   auto seen = std::make_shared<Seen>();
   auto counters = std::make_shared<counters::Counters>();
-  auto queue = std::make_shared<DecodeQueue>(8);
+  auto queue = std::make_shared<DecodeQueue>(8, 64 << 20);
   DecodeContext context;
   context.queue = queue;
   context.counters = counters;

@@ -13,7 +13,7 @@ using frames::Frame;
 
 TEST(Snapshot, StartsAtZero) {
   Counters counters;
-  DecodeQueue queue(8);
+  DecodeQueue queue(8, 64 << 20);
   const CounterSnapshot s = take_snapshot(counters, queue);
   EXPECT_EQ(s.frames_received + s.frames_decoded + s.bytes_received + s.decode_errors +
                 s.audio_packets + s.rtt_us + s.dropped + s.queue_length,
@@ -38,7 +38,7 @@ TEST(Snapshot, CopiesCountersAndAddsTheQueuesDropsToDrops) {
   counters.connected = true;
   counters.frames_dropped = 2;  // held back by the keyframe gate or with no decoder
 
-  DecodeQueue queue(2);
+  DecodeQueue queue(2, 64 << 20);
   queue.push(Configure{1280, 720});
   for (int i = 0; i < 7; ++i) {
     queue.push(Frame{{1, 2, 3}, static_cast<uint64_t>(i), i == 0 || i == 5});

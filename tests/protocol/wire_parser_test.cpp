@@ -151,24 +151,55 @@ TEST(Parser, AnySplitPointGivesTheSameMessages) {
 TEST(Parser, ReceivingIntoItsBufferGivesWhatFeedingGives) {
   Bytes stream;
   for (uint64_t i = 0; i < 40; ++i) {
-    stream = stream + message(MessageType::video, 0, le64(i) + counting(i % 3 ? 50 : 300000)) +
-             ping(i);
+    stream =
+        stream + message(MessageType::video, 0, le64(i) + counting(i % 3 ? 50 : 300000)) + ping(i);
   }
   const auto whole = Parser().feed(stream);
   ASSERT_EQ(whole.size(), 80u);
   for (const size_t chunk : {size_t{1000}, size_t{65536}, size_t{262144}}) {
     Parser parser;
     std::vector<Message> out;
-    for (size_t at = 0; at < stream.size(); at += chunk) {
-      const size_t n = std::min(chunk, stream.size() - at);
+    for (size_t at = 0; at < stream.size();) {
       const std::span<uint8_t> space = parser.receive_space(chunk);
-      ASSERT_GE(space.size(), chunk);
+      const size_t n = std::min({chunk, space.size(), stream.size() - at});
+      ASSERT_GT(n, 0u);
       std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, space.begin());
+      at += n;
       auto got = parser.commit(n);
       out.insert(out.end(), got.begin(), got.end());
     }
     EXPECT_EQ(out, whole) << "chunks of " << chunk;
   }
+}
+
+// A largest message received in 256 KiB pieces: the buffer holds that message
+// and no more, and is back to one receive's size once it is done.
+TEST(Parser, GrowsToTheMessageBeingReceivedAndGivesTheRoomBackAfterIt) {
+  constexpr size_t kChunk = 256 * 1024;
+  const size_t whole = kHeaderSize + kMaxPayload;
+  const Bytes stream = message(MessageType::audio, 0, Bytes(kMaxPayload, 0x11)) + ping(7) +
+                       message(MessageType::video, 0, le64(1) + Bytes(kChunk, 0x22));
+  Parser parser;
+  std::vector<Message> out;
+  for (size_t at = 0; at < stream.size();) {
+    const std::span<uint8_t> space = parser.receive_space(kChunk);
+    if (at < whole) {
+      EXPECT_LE(at + space.size(), whole) << "at " << at;
+    } else {
+      // A header and a receive: what a stream of ordinary messages needs.
+      EXPECT_LE(space.size(), kHeaderSize + kChunk + 8) << "at " << at;
+    }
+    const size_t n = std::min({kChunk, space.size(), stream.size() - at});
+    ASSERT_GT(n, 0u);
+    std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, space.begin());
+    at += n;
+    auto got = parser.commit(n);
+    out.insert(out.end(), got.begin(), got.end());
+  }
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(std::get<msg::Audio>(out[0]).samples.size(), (kMaxPayload - 8) / 2);
+  EXPECT_EQ(std::get<msg::Ping>(out[1]).value, 7u);
+  EXPECT_EQ(std::get<msg::Video>(out[2]).data, Bytes(kChunk, 0x22));
 }
 
 TEST(Parser, AcceptsTheLargestPayloadAndClearsEverythingOnALargerOne) {

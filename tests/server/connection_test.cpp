@@ -58,7 +58,7 @@ class ConnectionTest : public testing::Test {
  protected:
   ConnectionTest()
       : context_(std::make_shared<ServerContext>(std::make_shared<PhoneLink>(),
-                                                 std::make_shared<frames::DecodeQueue>(8),
+                                                 std::make_shared<frames::DecodeQueue>(8, 64 << 20),
                                                  std::make_shared<jitter::JitterBuffer>(40.0),
                                                  section::FrameWriterTest::unmapped(), 1.0f)) {}
 

@@ -94,23 +94,52 @@ void send(Peer& peer, const Bytes& bytes, Clock::time_point deadline, AttackResu
   }
 }
 
+// Connects and sends `bytes` within `time`, as most attacks begin each
+// connection; the connection is the caller's to end as the attack needs.
+std::optional<Peer> visit(uint16_t port, const Bytes& bytes, std::chrono::milliseconds time,
+                          AttackResult& result) {
+  auto peer = open(port, result);
+  if (peer) {
+    send(*peer, bytes, Clock::now() + time, result);
+  }
+  return peer;
+}
+
+// `count` connections, held open together.
+std::vector<Peer> open_many(uint16_t port, int count, AttackResult& result) {
+  std::vector<Peer> peers;
+  for (int c = 0; c < count; ++c) {
+    if (auto peer = open(port, result)) {
+      peers.push_back(std::move(*peer));
+    }
+  }
+  return peers;
+}
+
+// Sends what `next` makes, again and again, until `deadline` or until the
+// receiver stops taking it. A peer that `reads` throws the replies away
+// between sends; one that does not lets them back up.
+void keep_sending(Peer& peer, Clock::time_point deadline, bool reads,
+                  const std::function<Bytes()>& next, AttackResult& result) {
+  while (Clock::now() < deadline) {
+    const Bytes bytes = next();
+    if (!peer.send(bytes, deadline)) {
+      break;
+    }
+    result.bytes += bytes.size();
+    if (reads) {
+      peer.drain();
+    }
+  }
+}
+
 // Streams `chunk()` into one connection after another until `duration` ends.
 AttackResult flood(uint16_t port, int connections, std::chrono::milliseconds duration,
                    const std::function<Bytes()>& chunk) {
   AttackResult result;
   for (int c = 0; c < connections; ++c) {
-    auto peer = open(port, result);
-    if (!peer) {
-      continue;
-    }
-    const auto deadline = Clock::now() + duration;
-    while (Clock::now() < deadline) {
-      const Bytes bytes = chunk();
-      if (!peer->send(bytes, deadline)) {
-        break;
-      }
-      result.bytes += bytes.size();
-      peer->drain();
+    if (auto peer = open(port, result)) {
+      keep_sending(*peer, Clock::now() + duration, true, chunk, result);
     }
   }
   return result;
@@ -191,13 +220,9 @@ AttackResult truncated(uint16_t port, bool quick) {
   AttackResult result;
   const int count = quick ? 20 : 100;
   for (int c = 0; c < count; ++c) {
-    auto peer = open(port, result);
-    if (!peer) {
-      continue;
-    }
     Bytes whole = hello(1280, 720) + video(true, 10'000 + rng()() % 100'000, 1);
     whole.resize(whole.size() - 1 - rng()() % (whole.size() - 1));
-    send(*peer, whole, Clock::now() + 2s, result);
+    visit(port, whole, 2s, result);
   }
   return result;
 }
@@ -242,12 +267,7 @@ AttackResult slow_senders(uint16_t port, bool quick) {
   AttackResult result;
   const int count = quick ? 2 : 3;
   const auto duration = quick ? 3s : 12s;
-  std::vector<Peer> peers;
-  for (int c = 0; c < count; ++c) {
-    if (auto peer = open(port, result)) {
-      peers.push_back(std::move(*peer));
-    }
-  }
+  std::vector<Peer> peers = open_many(port, count, result);
   const Bytes slow = short_visit(1280, 720);
   const auto end = Clock::now() + duration;
   for (size_t i = 0; Clock::now() < end && i < slow.size(); ++i) {
@@ -262,12 +282,7 @@ AttackResult slow_senders(uint16_t port, bool quick) {
 // Connections that say nothing at all, some held past the receive time-out.
 AttackResult silent(uint16_t port, bool quick) {
   AttackResult result;
-  std::vector<Peer> peers;
-  for (int c = 0; c < (quick ? 5 : 20); ++c) {
-    if (auto peer = open(port, result)) {
-      peers.push_back(std::move(*peer));
-    }
-  }
+  const std::vector<Peer> peers = open_many(port, quick ? 5 : 20, result);
   std::this_thread::sleep_for(quick ? 2s : 12s);
   return result;
 }
@@ -277,17 +292,12 @@ AttackResult silent(uint16_t port, bool quick) {
 AttackResult resets(uint16_t port, bool quick) {
   AttackResult result;
   const int count = quick ? 20 : 200;
+  Bytes part = short_visit(1280, 720);
+  part.resize(part.size() / 2);
   for (int c = 0; c < count; ++c) {
-    auto peer = open(port, result);
-    if (!peer) {
-      continue;
+    if (auto peer = visit(port, c % 2 == 0 ? part : Bytes{}, 1s, result)) {
+      peer->reset();
     }
-    if (c % 2 == 0) {
-      Bytes part = short_visit(1280, 720);
-      part.resize(part.size() / 2);
-      send(*peer, part, Clock::now() + 1s, result);
-    }
-    peer->reset();
   }
   return result;
 }
@@ -297,12 +307,12 @@ AttackResult resets(uint16_t port, bool quick) {
 AttackResult half_open(uint16_t port, bool quick) {
   AttackResult result;
   const int count = quick ? 10 : 50;
+  const Bytes visit_bytes = short_visit(1280, 720);
   for (int c = 0; c < count; ++c) {
-    auto peer = open(port, result);
+    auto peer = visit(port, visit_bytes, 1s, result);
     if (!peer) {
       continue;
     }
-    send(*peer, short_visit(1280, 720), Clock::now() + 1s, result);
     if (!peer->vanish()) {
       result.failure = "TCP_REPAIR refused: half-open connections need CAP_NET_ADMIN";
       return result;
@@ -327,19 +337,16 @@ AttackResult no_reading(uint16_t port, bool quick) {
     peer->shrink_receive_buffer();
     const auto deadline = Clock::now() + duration;
     send(*peer, hello(1280, 720) + video(false, 100, 1), deadline, result);
-    Bytes pings;
+    Bytes round;
     for (int i = 0; i < 1000; ++i) {
       const Bytes ping = message(MessageType::ping, 0, random_bytes(8));
-      pings.insert(pings.end(), ping.begin(), ping.end());
+      round.insert(round.end(), ping.begin(), ping.end());
     }
-    while (Clock::now() < deadline) {
-      if (!peer->send(pings, deadline)) {
-        break;
-      }
-      result.bytes += pings.size();
-      // Non-key frames make the receiver ask for keyframes too.
-      send(*peer, video(false, 100, 2), deadline, result);
-    }
+    // Non-key frames make the receiver ask for keyframes too.
+    const Bytes frame = video(false, 100, 2);
+    round.insert(round.end(), frame.begin(), frame.end());
+    keep_sending(
+        *peer, deadline, false, [&round] { return round; }, result);
   }
   return result;
 }
@@ -348,11 +355,9 @@ AttackResult no_reading(uint16_t port, bool quick) {
 AttackResult churn_in_sequence(uint16_t port, bool quick) {
   AttackResult result;
   const int count = quick ? 100 : 1000;
-  const Bytes visit = short_visit(1280, 720) + bye();
+  const Bytes bytes = short_visit(1280, 720) + bye();
   for (int c = 0; c < count; ++c) {
-    if (auto peer = open(port, result)) {
-      send(*peer, visit, Clock::now() + 2s, result);
-    }
+    visit(port, bytes, 2s, result);
   }
   return result;
 }
@@ -362,16 +367,11 @@ AttackResult churn_at_once(uint16_t port, bool quick) {
   AttackResult result;
   const int rounds = quick ? 1 : 4;
   const int count = quick ? 10 : 50;
-  const Bytes visit = short_visit(1280, 720);
+  const Bytes bytes = short_visit(1280, 720);
   for (int r = 0; r < rounds; ++r) {
-    std::vector<Peer> peers;
-    for (int c = 0; c < count; ++c) {
-      if (auto peer = open(port, result)) {
-        peers.push_back(std::move(*peer));
-      }
-    }
+    std::vector<Peer> peers = open_many(port, count, result);
     for (Peer& peer : peers) {
-      send(peer, visit, Clock::now() + 1s, result);
+      send(peer, bytes, Clock::now() + 1s, result);
     }
     std::this_thread::sleep_for(200ms);
   }
@@ -388,14 +388,10 @@ AttackResult absurd_sizes(uint16_t port, bool quick) {
   const int rounds = quick ? 1 : 10;
   for (int r = 0; r < rounds; ++r) {
     for (const auto& [width, height] : sizes) {
-      if (auto peer = open(port, result)) {
-        send(*peer, short_visit(width, height) + bye(), Clock::now() + 2s, result);
-      }
+      visit(port, short_visit(width, height) + bye(), 2s, result);
     }
     // The array form, sizes as the third and fourth elements.
-    if (auto peer = open(port, result)) {
-      send(*peer, hello_json(R"(["Array","x",65535,65535,30])") + bye(), Clock::now() + 2s, result);
-    }
+    visit(port, hello_json(R"(["Array","x",65535,65535,30])") + bye(), 2s, result);
   }
   return result;
 }
