@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <string>
+#include <unordered_map>
 
 #include <fmt/format.h>
 
@@ -84,6 +85,9 @@ class PipeWireCamera final : public Camera {
   spa_fraction rate_{kFramesPerSecond, 1};
   uint32_t sequence_ = 0;
   picture::CameraPicture picture_;  // the loop thread's
+  // What each of the stream's buffers holds; the stream cycles them, so a
+  // picture that has not changed is drawn once per buffer, not once per tick.
+  std::unordered_map<const pw_buffer*, picture::HeldPicture> held_;
 };
 
 const pw_core_events PipeWireCamera::kCoreEvents = [] {
@@ -108,6 +112,12 @@ const pw_stream_events PipeWireCamera::kStreamEvents = [] {
     static_cast<PipeWireCamera*>(self)->on_param_changed(id, param);
   };
   events.process = [](void* self) { static_cast<PipeWireCamera*>(self)->fill_buffer(); };
+  events.add_buffer = [](void* self, pw_buffer* buffer) {
+    static_cast<PipeWireCamera*>(self)->held_[buffer] = {};
+  };
+  events.remove_buffer = [](void* self, pw_buffer* buffer) {
+    static_cast<PipeWireCamera*>(self)->held_.erase(buffer);
+  };
   return events;
 }();
 
@@ -239,6 +249,7 @@ bool PipeWireCamera::wait(Done done, int64_t limit_ns) {
 }
 
 void PipeWireCamera::destroy_node() {
+  held_.clear();
   if (timer_ != nullptr) {
     pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
     timer_ = nullptr;
@@ -351,7 +362,8 @@ void PipeWireCamera::fill_buffer() {
     const uint64_t size = uint64_t{width_} * height_ * 3 / 2;
     if (data.data != nullptr && width_ != 0 && data.maxsize >= size) {
       picture_.render(picture::PictureBuffer{picture::PixelFormat::nv12, width_, height_,
-                                             static_cast<uint8_t*>(data.data), width_});
+                                             static_cast<uint8_t*>(data.data), width_},
+                      held_[taken]);
       data.chunk->offset = 0;
       data.chunk->size = static_cast<uint32_t>(size);
       data.chunk->stride = static_cast<int32_t>(width_);
