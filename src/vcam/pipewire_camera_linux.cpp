@@ -27,6 +27,10 @@ struct OfferedSize {
 };
 constexpr OfferedSize kOfferedSizes[] = {{1920, 1080}, {1280, 720}, {640, 360}};
 constexpr uint32_t kFramesPerSecond = 30;
+// Buffers the stream allows, each a whole picture (3 MB at 1080p). Readers
+// take as many as allowed; 4 keep a reader that lags a little (GStreamer into
+// a pipe, on a busy machine) at 30 pictures a second, 2 or 3 did not.
+constexpr int kBuffers = 4;
 constexpr int64_t kAnswerTimeNs = 5'000'000'000;
 constexpr int64_t kGoodbyeTimeNs = 1'000'000'000;
 
@@ -336,7 +340,7 @@ void PipeWireCamera::on_param_changed(uint32_t id, const spa_pod* param) {
   const spa_pod* params[2];
   params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
       &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
-      SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
+      SPA_POD_CHOICE_RANGE_Int(kBuffers, 2, kBuffers), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
       SPA_PARAM_BUFFERS_size, SPA_POD_Int(size), SPA_PARAM_BUFFERS_stride, SPA_POD_Int(stride),
       SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int(1 << SPA_DATA_MemFd)));
   params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
