@@ -101,11 +101,21 @@ void CameraPicture::draw(const section::SlotFrame* frame, const Nv12View& target
 }
 
 CameraPicture::Shown CameraPicture::render(const PictureBuffer& out) {
+  HeldPicture unknown;
+  return render(out, unknown);
+}
+
+CameraPicture::Shown CameraPicture::render(const PictureBuffer& out, HeldPicture& held) {
   const section::SlotFrame* frame = newest_frame(tick_());
   const Shown shown = frame != nullptr ? Shown::frame : Shown::placeholder;
   if (!usable(out)) {
     return shown;
   }
+  const HeldPicture wanted{true, frame != nullptr ? frame->number : 0, out};
+  if (held == wanted) {
+    return shown;
+  }
+  held = wanted;
   if (out.format == PixelFormat::nv12) {
     draw(frame, Nv12View{out.data, out.data + uint64_t{out.pitch} * out.height, out.width,
                          out.height, out.pitch});

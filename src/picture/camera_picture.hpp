@@ -31,6 +31,21 @@ struct PictureBuffer {
   uint32_t pitch = 0;
 };
 
+// What one caller buffer holds: which picture, drawn at which size. Kept per
+// buffer by callers that cycle buffers, so that a buffer already holding the
+// picture to show is not drawn again. Nothing is known of a new buffer.
+struct HeldPicture {
+  bool known = false;
+  uint64_t frame = 0;  // the frame's number; 0 for the placeholder
+  PictureBuffer buffer;
+
+  bool operator==(const HeldPicture& other) const {
+    return known == other.known && frame == other.frame && buffer.format == other.buffer.format &&
+           buffer.width == other.buffer.width && buffer.height == other.buffer.height &&
+           buffer.data == other.buffer.data && buffer.pitch == other.buffer.pitch;
+  }
+};
+
 // Bytes a tightly packed picture of this format and size takes.
 uint64_t packed_size(PixelFormat format, uint32_t width, uint32_t height);
 
@@ -61,6 +76,9 @@ class CameraPicture {
   // previous frame on show. `out` must have an even, non-zero size and a
   // pitch that holds a row.
   Shown render(const PictureBuffer& out);
+  // The same, but leaves `out` as it is when `held` says it already holds the
+  // picture to show, and records in `held` what it holds afterwards.
+  Shown render(const PictureBuffer& out, HeldPicture& held);
 
   // The number of the frame the last render showed; 0 before any.
   uint64_t last_frame_number() const { return last_frame_; }

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <string>
+#include <unordered_map>
 
 #include <fmt/format.h>
 
@@ -26,6 +27,10 @@ struct OfferedSize {
 };
 constexpr OfferedSize kOfferedSizes[] = {{1920, 1080}, {1280, 720}, {640, 360}};
 constexpr uint32_t kFramesPerSecond = 30;
+// Buffers the stream allows, each a whole picture (3 MB at 1080p). Readers
+// take as many as allowed; 4 keep a reader that lags a little (GStreamer into
+// a pipe, on a busy machine) at 30 pictures a second, 2 or 3 did not.
+constexpr int kBuffers = 4;
 constexpr int64_t kAnswerTimeNs = 5'000'000'000;
 constexpr int64_t kGoodbyeTimeNs = 1'000'000'000;
 
@@ -84,6 +89,9 @@ class PipeWireCamera final : public Camera {
   spa_fraction rate_{kFramesPerSecond, 1};
   uint32_t sequence_ = 0;
   picture::CameraPicture picture_;  // the loop thread's
+  // What each of the stream's buffers holds; the stream cycles them, so a
+  // picture that has not changed is drawn once per buffer, not once per tick.
+  std::unordered_map<const pw_buffer*, picture::HeldPicture> held_;
 };
 
 const pw_core_events PipeWireCamera::kCoreEvents = [] {
@@ -108,6 +116,12 @@ const pw_stream_events PipeWireCamera::kStreamEvents = [] {
     static_cast<PipeWireCamera*>(self)->on_param_changed(id, param);
   };
   events.process = [](void* self) { static_cast<PipeWireCamera*>(self)->fill_buffer(); };
+  events.add_buffer = [](void* self, pw_buffer* buffer) {
+    static_cast<PipeWireCamera*>(self)->held_[buffer] = {};
+  };
+  events.remove_buffer = [](void* self, pw_buffer* buffer) {
+    static_cast<PipeWireCamera*>(self)->held_.erase(buffer);
+  };
   return events;
 }();
 
@@ -239,6 +253,7 @@ bool PipeWireCamera::wait(Done done, int64_t limit_ns) {
 }
 
 void PipeWireCamera::destroy_node() {
+  held_.clear();
   if (timer_ != nullptr) {
     pw_loop_destroy_source(pw_thread_loop_get_loop(loop_), timer_);
     timer_ = nullptr;
@@ -325,7 +340,7 @@ void PipeWireCamera::on_param_changed(uint32_t id, const spa_pod* param) {
   const spa_pod* params[2];
   params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
       &builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers,
-      SPA_POD_CHOICE_RANGE_Int(4, 2, 8), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
+      SPA_POD_CHOICE_RANGE_Int(kBuffers, 2, kBuffers), SPA_PARAM_BUFFERS_blocks, SPA_POD_Int(1),
       SPA_PARAM_BUFFERS_size, SPA_POD_Int(size), SPA_PARAM_BUFFERS_stride, SPA_POD_Int(stride),
       SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int(1 << SPA_DATA_MemFd)));
   params[1] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
@@ -351,7 +366,8 @@ void PipeWireCamera::fill_buffer() {
     const uint64_t size = uint64_t{width_} * height_ * 3 / 2;
     if (data.data != nullptr && width_ != 0 && data.maxsize >= size) {
       picture_.render(picture::PictureBuffer{picture::PixelFormat::nv12, width_, height_,
-                                             static_cast<uint8_t*>(data.data), width_});
+                                             static_cast<uint8_t*>(data.data), width_},
+                      held_[taken]);
       data.chunk->offset = 0;
       data.chunk->size = static_cast<uint32_t>(size);
       data.chunk->stride = static_cast<int32_t>(width_);

@@ -3,7 +3,8 @@ private PipeWire server, a GStreamer reader (pipewiresrc, linked to the node wit
 a session manager would) takes its pictures while the phone simulator streams, and the
 simulator's stamps are read back from them. Also: the node's properties and formats, the
 placeholder once the phone stops, a portrait phone pillarboxed, the node gone after SIGINT,
-and the receiver running on without a PipeWire server or after losing it.
+the receiver running on without a PipeWire server or after losing it, and a second
+korvex-receiver listing and probing the camera as any PipeWire camera.
 
 usage: pipewire_camera_test.py -- korvex-receiver
 The phone simulator is named by KORVEX_PHONE_SIM.
@@ -17,15 +18,17 @@ import tempfile
 import time
 import unittest
 
+from grey_png import read_grey_png
 from pipewire_daemon import PipeWireDaemon
 from pipewire_reader import (BLACK, NODE, CameraReader, chroma, is_placeholder, latency_figures,
-                             luma)
+                             luma, read_stamp)
 from receiver import Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv
 
 isolate_shared_memory()
 COMMAND = launcher_from_argv()
 SIM = os.environ.get("KORVEX_PHONE_SIM", "")
 LISTENING = b"-> listening on TCP 45334\n"
+PROBE_NODE = "korvex-probe"
 REGISTERED = b'-> virtual camera "Korvex" registered (source pipewire:korvex-camera)\n'
 
 def status_lines(r):
@@ -56,9 +59,9 @@ class PipeWireCamera(unittest.TestCase):
                             status_lines(r)[-1])
         return r
 
-    def stream(self, size, seconds, name):
+    def stream(self, size, seconds, name, fps=30):
         return subprocess.Popen(
-            [SIM, "--size", size, "--fps", "30", "--gop", "30", "--duration", str(seconds),
+            [SIM, "--size", size, "--fps", str(fps), "--gop", str(fps), "--duration", str(seconds),
              "--audio", "none", "--name", name],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
@@ -164,6 +167,58 @@ class PipeWireCamera(unittest.TestCase):
         while daemon.node_state(NODE) == "running":
             self.assertLess(time.monotonic(), deadline, "the camera still runs with no reader")
             time.sleep(0.1)
+
+    def probe(self, daemon, *args):
+        """Runs korvex-receiver --probe-camera Korvex ARGS, linked to the camera as a session
+        manager would; returns its standard output."""
+        probe = subprocess.Popen(COMMAND + ["--probe-camera", "Korvex", *args],
+                                 env=daemon.client_env, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+        self.addCleanup(lambda: probe.poll() is None and probe.kill())
+        daemon.wait_for_node(PROBE_NODE)
+        daemon.link(NODE, PROBE_NODE)
+        out, err = probe.communicate(timeout=60)
+        self.assertEqual(probe.returncode, 0, err)
+        self.assertIn(b"   type 0: NV12 1920x1080 @ 30 fps\n   type 1: NV12 1280x720 @ 30 fps\n"
+                      b"   type 2: NV12 640x360 @ 30 fps\n-> reading ", out)
+        daemon.wait_for_node(PROBE_NODE, present=False)
+        return out
+
+    def test_a_second_process_lists_the_camera_and_probes_the_phone_through_it(self):
+        daemon = self.start_daemon()
+        r = self.start_receiver(daemon.client_env)
+        # At the probe's size, so that the sanitizer build's camera copies rather than scales,
+        # and at 10 fps, which the sanitizer build encodes and decodes on a busy machine.
+        sim = self.stream("1920x1080", 20, "Probed", fps=10)
+        r.wait_for(lambda r: int((re.findall(rb"shm mapped (\d+) written", r.out) or [0])[-1]) > 0,
+                   timeout=30)
+
+        listed = subprocess.run(COMMAND + ["--list-cameras"], env=daemon.client_env,
+                                capture_output=True, timeout=30)
+        self.assertEqual(listed.returncode, 0, listed.stderr)
+        self.assertIn(b'  "Korvex"  pipewire:korvex-camera\n', listed.stdout)
+
+        # The rate without dumps: writing a PNG between two reads costs the rate a second.
+        out = self.probe(daemon, "--frames", "30")
+        report = re.search(rb"-> 30 frames in \S+ s = (\S+) fps, sample times span (\S+) s\n", out)
+        self.assertIsNotNone(report, out)
+        fps = float(report.group(1))
+        print(f"probe of the camera: 30 frames at {fps:.1f} fps, sample times span "
+              f"{report.group(2).decode()} s", file=sys.stderr)
+        # A stall shows as nothing at all; the sanitizer build on a machine loaded far beyond
+        # its cores (the simulator, the receiver, the probe and whatever else runs) makes 6-9.
+        self.assertGreater(fps, 2, "the camera stalls")
+
+        dumps = tempfile.TemporaryDirectory()
+        self.addCleanup(dumps.cleanup)
+        self.probe(daemon, "--frames", "2", "--dump-frames", dumps.name)
+        for number in (1, 2):
+            width, height, rows = read_grey_png(os.path.join(dumps.name, f"frame-{number}.png"))
+            self.assertEqual((width, height), (1920, 1080))
+            self.assertIsNotNone(read_stamp(b"".join(rows), width, height),
+                                 f"frame-{number}.png shows no picture of the phone")
+        self.finish_stream(sim)
+        self.assertEqual(r.stop(), 0)
 
     def test_without_a_server_the_receiver_runs_on_without_a_camera(self):
         with tempfile.TemporaryDirectory() as empty:

@@ -81,8 +81,15 @@ class PipeWireDaemon:
         return result
 
     def objects(self):
-        """Every object the server holds, as pw-dump shows them."""
-        return json.loads(self.run("pw-dump", "--no-colors").stdout)
+        """Every object the server holds, as pw-dump shows them. A dump taken while nodes
+        come and go may carry a second document, the objects just removed: dump again."""
+        for _ in range(20):
+            dump = self.run("pw-dump", "--no-colors").stdout
+            try:
+                return json.loads(dump)
+            except json.JSONDecodeError:
+                time.sleep(0.1)
+        return json.loads(dump)
 
     def nodes(self):
         """Properties of each node, by node.name."""

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -187,6 +188,50 @@ TEST_F(CameraPictureTest, ShowsThePlaceholderWithoutAPhone) {
   EXPECT_EQ(out.y(0, 0), kPlaceholderTopLuma);
   section::store_activity_tick(memory.data(), now);  // a heartbeat without frames
   EXPECT_EQ(camera.render(out.buffer), CameraPicture::Shown::frame);
+}
+
+// Buffers that go round: each is drawn when the picture to show is not the one it holds.
+TEST_F(CameraPictureTest, DrawsACycledBufferOnlyWhenItsPictureChanged) {
+  auto camera = make();
+  Picture a = buffer(PixelFormat::nv12, 640, 360, 640);
+  Picture b = buffer(PixelFormat::nv12, 640, 360, 640);
+  HeldPicture held_a;
+  HeldPicture held_b;
+  auto drawn = [](const Picture& p) { return p.y(0, 0) != 0xEE; };
+  auto clear = [](Picture& p) { std::fill(p.bytes.begin(), p.bytes.end(), 0xEE); };
+
+  // The placeholder is a picture too: drawn once into each buffer.
+  EXPECT_EQ(camera.render(a.buffer, held_a), CameraPicture::Shown::placeholder);
+  EXPECT_EQ(camera.render(b.buffer, held_b), CameraPicture::Shown::placeholder);
+  ASSERT_TRUE(drawn(a) && drawn(b));
+  clear(a);
+  EXPECT_EQ(camera.render(a.buffer, held_a), CameraPicture::Shown::placeholder);
+  EXPECT_FALSE(drawn(a));
+
+  // A new frame is drawn into every buffer once, as each comes round.
+  publish(gradient(640, 360, 3));
+  EXPECT_EQ(camera.render(a.buffer, held_a), CameraPicture::Shown::frame);
+  EXPECT_EQ(a.y(5, 0), 8);
+  clear(a);
+  camera.render(a.buffer, held_a);
+  EXPECT_FALSE(drawn(a));
+  camera.render(b.buffer, held_b);
+  EXPECT_EQ(b.y(5, 0), 8);
+
+  // The same buffer at another size, or a buffer never drawn, is drawn again.
+  a.buffer.width = 320;
+  camera.render(a.buffer, held_a);
+  EXPECT_TRUE(drawn(a));
+  HeldPicture fresh;
+  clear(b);
+  camera.render(b.buffer, fresh);
+  EXPECT_EQ(b.y(5, 0), 8);
+
+  // The phone goes quiet: back to the placeholder.
+  now += 2001;
+  clear(b);
+  EXPECT_EQ(camera.render(b.buffer, held_b), CameraPicture::Shown::placeholder);
+  EXPECT_EQ(b.y(0, 0), kPlaceholderTopLuma);
 }
 
 TEST_F(CameraPictureTest, KeepsThePreviousFrameWhenTheNewestSlotIsDamaged) {

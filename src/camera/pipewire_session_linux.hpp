@@ -1,0 +1,78 @@
+#pragma once
+
+// A connection to the user's PipeWire server on a loop thread of its own, for
+// the camera listing and the probe. Everything that touches the server's
+// objects runs with the loop locked (Lock), and every wait for the server is
+// bounded, so a silent server cannot hang a one-shot mode.
+
+#include <pipewire/pipewire.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/result.hpp"
+
+namespace korvex::camera {
+
+class PipeWireSession {
+ public:
+  // Fails with "PipeWire: {cause}", among others when no server runs.
+  static Result<std::unique_ptr<PipeWireSession>> connect();
+  ~PipeWireSession();
+  PipeWireSession(const PipeWireSession&) = delete;
+  PipeWireSession& operator=(const PipeWireSession&) = delete;
+
+  // Holds the loop's lock for its scope.
+  class Lock {
+   public:
+    explicit Lock(PipeWireSession& session) : loop_(session.loop_) { pw_thread_loop_lock(loop_); }
+    ~Lock() { pw_thread_loop_unlock(loop_); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    pw_thread_loop* loop_;
+  };
+
+  // With the lock held.
+  pw_core* core() const { return core_; }
+  pw_loop* loop() const { return pw_thread_loop_get_loop(loop_); }
+  // The server's first error, empty while there is none.
+  const std::string& error() const { return error_; }
+  // Wakes a wait(); for events that change what it waits for.
+  void signal() { pw_thread_loop_signal(loop_, false); }
+  // Waits, lock held, until `done()` holds, the server fails or `limit_ns`
+  // has passed; says whether `done()` held.
+  template <class Done>
+  bool wait(Done done, int64_t limit_ns) {
+    timespec deadline{};
+    pw_thread_loop_get_time(loop_, &deadline, limit_ns);
+    while (!done() && error_.empty()) {
+      if (pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) {
+        break;
+      }
+    }
+    return done();
+  }
+  // A round trip: once it returns true, every event of what was asked before
+  // has come.
+  bool sync(int64_t limit_ns);
+
+ private:
+  PipeWireSession() = default;
+  void on_done(uint32_t id, int seq);
+  void on_error(uint32_t id, int res, const char* message);
+
+  static const pw_core_events kCoreEvents;
+
+  pw_thread_loop* loop_ = nullptr;
+  pw_context* context_ = nullptr;
+  pw_core* core_ = nullptr;
+  spa_hook core_listener_{};
+  int pending_seq_ = -1;
+  bool synced_ = false;
+  std::string error_;
+};
+
+}  // namespace korvex::camera
