@@ -11,7 +11,7 @@ import sys
 import time
 import unittest
 
-from audio_recording import RATE, Recording, audible, holes
+from audio_recording import RATE, Recording, audible, holes, longest_hole
 from pulse_server import speakers_and_cable
 from receiver import Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv
 
@@ -67,7 +67,7 @@ class WholeTone(unittest.TestCase):
         self.assertEqual(r.stop(), 0)
 
         tone = audible(samples)
-        longest = max((length for _, length in holes(tone)), default=0)
+        longest = longest_hole(tone)
         print(f"\ntone {len(tone) / RATE:.3f} s, longest hole {longest / RATE * 1000:.2f} ms, "
               f"discarded {discarded[-1] if discarded else 0}", file=sys.stderr)
         self.assertAlmostEqual(len(tone) / RATE, SECONDS, delta=0.03)
