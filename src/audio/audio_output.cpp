@@ -6,7 +6,6 @@
 
 #include "audio/find_output_device.hpp"
 #include "audio/render_state.hpp"
-#include "platform/console.hpp"
 
 namespace korvex::audio {
 namespace {
@@ -30,16 +29,6 @@ Result<DataCallback> render_callback(SampleFormat format, std::shared_ptr<Render
     default:
       return fail(fmt::format("unsupported sample format: {}", sample_format_name(format)));
   }
-}
-
-void print_stream_error(const std::string& error) {
-  platform::write_stderr(fmt::format("audio stream error: {}\n", error));
-}
-
-void print_back(const OpenedStream& opened) {
-  platform::write_stderr(fmt::format("audio back: playing into \"{}\" ({} Hz, {} ch)\n",
-                                     opened.endpoint_name, opened.config.sample_rate,
-                                     opened.config.channels));
 }
 
 // Builds a stream into the endpoint that renders from `jitter`, and starts it.
@@ -113,27 +102,15 @@ Result<AudioOutput> open_audio_output(HostFactory hosts, std::string_view device
     }
     return start_stream(std::move(found.value()), jitter, std::move(on_error));
   };
-  auto keeper = make_stream_keeper(std::move(reopen), retry);
-  auto opened = start_stream(std::move(found.value()), std::move(jitter), keeper->error_callback());
-  if (!opened) {
-    return fail(opened.error());
-  }
-  AudioOutput output{opened->endpoint_name, opened->config.sample_rate, opened->config.channels,
-                     std::move(keeper)};
-  if (auto kept = output.keeper->keep(std::move(opened->stream)); !kept) {
-    return fail(kept.error());
-  }
-  return output;
+  auto open = [&found, &jitter](ErrorCallback on_error) {
+    return start_stream(std::move(found.value()), std::move(jitter), std::move(on_error));
+  };
+  return keep_playing(open, std::move(reopen), retry);
 }
 
 Result<AudioOutput> open_audio_output(std::string_view device,
                                       std::shared_ptr<jitter::JitterBuffer> jitter) {
   return open_audio_output(make_audio_host, device, std::move(jitter), kReopenInterval);
-}
-
-std::unique_ptr<StreamKeeper> make_stream_keeper(StreamKeeper::Reopen reopen,
-                                                 std::chrono::milliseconds retry) {
-  return std::make_unique<StreamKeeper>(std::move(reopen), print_stream_error, print_back, retry);
 }
 
 }  // namespace korvex::audio

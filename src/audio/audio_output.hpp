@@ -12,19 +12,11 @@
 #include <string_view>
 
 #include "audio/audio_host.hpp"
-#include "audio/stream_keeper.hpp"
+#include "audio/kept_output.hpp"
 #include "common/result.hpp"
 #include "jitter/jitter_buffer.hpp"
 
 namespace korvex::audio {
-
-// Held by the main thread for the whole run; releasing it stops playback.
-struct AudioOutput {
-  std::string endpoint_name;
-  uint32_t sample_rate = 0;
-  uint16_t channels = 0;
-  std::unique_ptr<StreamKeeper> keeper;  // the playing stream
-};
 
 // A fresh connection to the system's sound service for every attempt: one
 // that was lost with its server stays lost.
@@ -48,10 +40,5 @@ Result<AudioOutput> open_audio_output(HostFactory hosts, std::string_view device
 // The same on the system's audio host, retrying every kReopenInterval.
 Result<AudioOutput> open_audio_output(std::string_view device,
                                       std::shared_ptr<jitter::JitterBuffer> jitter);
-
-// A keeper that says on standard error when its stream fails and when it
-// plays again.
-std::unique_ptr<StreamKeeper> make_stream_keeper(StreamKeeper::Reopen reopen,
-                                                 std::chrono::milliseconds retry);
 
 }  // namespace korvex::audio

@@ -48,20 +48,11 @@ AudioChoice choose_audio_output(bool device_given, MicrophoneHost* mics) {
 Result<AudioOutput> open_microphone_output(std::shared_ptr<MicrophoneHost> mics,
                                            std::shared_ptr<jitter::JitterBuffer> jitter,
                                            std::chrono::milliseconds retry) {
-  auto reopen = [mics, jitter](ErrorCallback on_error) {
+  // Made the same way the first time and after every failure.
+  auto start = [mics, jitter](ErrorCallback on_error) {
     return start_microphone(*mics, jitter, std::move(on_error));
   };
-  auto keeper = make_stream_keeper(std::move(reopen), retry);
-  auto opened = start_microphone(*mics, std::move(jitter), keeper->error_callback());
-  if (!opened) {
-    return fail(opened.error());
-  }
-  AudioOutput output{opened->endpoint_name, opened->config.sample_rate, opened->config.channels,
-                     std::move(keeper)};
-  if (auto kept = output.keeper->keep(std::move(opened->stream)); !kept) {
-    return fail(kept.error());
-  }
-  return output;
+  return keep_playing(start, start, retry);
 }
 
 Result<AudioOutput> open_receiver_audio(std::string_view device, bool device_given,

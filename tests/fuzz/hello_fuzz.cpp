@@ -11,8 +11,6 @@
 //   form, with or without its default fields, compact or indented.
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <set>
@@ -22,6 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fuzz/invariant.hpp"
 #include "protocol/hello.hpp"
 
 namespace {
@@ -30,14 +29,6 @@ using korvex::protocol::Hello;
 using korvex::protocol::HelloAudio;
 using korvex::protocol::parse_hello;
 using Json = nlohmann::json;
-
-#define CHECK(condition)                                          \
-  do {                                                            \
-    if (!(condition)) {                                           \
-      std::fprintf(stderr, "invariant broken: %s\n", #condition); \
-      std::abort();                                               \
-    }                                                             \
-  } while (0)
 
 bool same(const Hello& a, const Hello& b) {
   return a.name == b.name && a.app == b.app && a.width == b.width && a.height == b.height &&

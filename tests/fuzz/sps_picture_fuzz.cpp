@@ -13,8 +13,6 @@
 //   gives the same answer.
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <optional>
 #include <span>
 #include <vector>
@@ -22,6 +20,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "decoder/sps_picture.hpp"
+#include "fuzz/invariant.hpp"
 
 namespace {
 
@@ -29,14 +28,6 @@ using korvex::decoder::find_sps_picture;
 using korvex::decoder::parse_sps;
 using korvex::decoder::SpsPicture;
 using Bytes = std::vector<uint8_t>;
-
-#define CHECK(condition)                                          \
-  do {                                                            \
-    if (!(condition)) {                                           \
-      std::fprintf(stderr, "invariant broken: %s\n", #condition); \
-      std::abort();                                               \
-    }                                                             \
-  } while (0)
 
 constexpr uint32_t kMaxCoded = 16384;
 

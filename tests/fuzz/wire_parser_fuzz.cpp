@@ -11,14 +11,13 @@
 // - Encoding the decoded messages again and parsing that gives them back.
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <iterator>
 #include <span>
 #include <type_traits>
 #include <variant>
 #include <vector>
 
+#include "fuzz/invariant.hpp"
 #include "protocol/message_equality.hpp"
 #include "protocol/wire_parser.hpp"
 
@@ -26,14 +25,6 @@ namespace {
 
 using namespace korvex::protocol;
 using Bytes = std::vector<uint8_t>;
-
-#define CHECK(condition)                                          \
-  do {                                                            \
-    if (!(condition)) {                                           \
-      std::fprintf(stderr, "invariant broken: %s\n", #condition); \
-      std::abort();                                               \
-    }                                                             \
-  } while (0)
 
 uint32_t read_u32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |

@@ -3,11 +3,10 @@ against a PulseAudio server of the test's own (Wine's WASAPI endpoints sit on to
 
 import re
 import subprocess
-import time
 import unittest
 
-from audio_phone import send_tone
-from audio_recording import Recording, audible, frequency
+from audio_phone import recorded_tone
+from audio_recording import Recording, frequency
 from pulse_server import CABLE, speakers_and_cable
 from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
                       under_wine)
@@ -121,10 +120,7 @@ class AudioOutput(unittest.TestCase):
                     self.assertEqual(self.pulse.sink_inputs(sink),
                                      [f"float32le {channels}ch 48000Hz"])
                 recording = Recording(self.pulse, sink + ".monitor", channels)
-                send_tone(1.0)
-                r.wait_for(lambda r: b"phone disconnected" in r.err)
-                time.sleep(0.3)
-                tone = audible(recording.stop())
+                tone = recorded_tone(r, recording, 1.0)
                 self.assertAlmostEqual(len(tone) / 48000, 1.0, delta=0.03)
                 self.assertAlmostEqual(frequency(tone), 1000, delta=10)
                 self.assertAlmostEqual(max(tone), 16384, delta=400)  # 8 bits: steps of 256
@@ -163,11 +159,7 @@ class AudioOutput(unittest.TestCase):
         self.assertRegex(r.err.decode(),
                          r'\naudio back: playing into "USB Headset" \(48000 Hz, 2 ch\)\n$')
         self.assertEqual(len(self.pulse.sink_inputs("unplugged")), 1)
-        recording = Recording(self.pulse, "unplugged.monitor")
-        send_tone(0.5)
-        r.wait_for(lambda r: b"phone disconnected" in r.err)
-        time.sleep(0.3)
-        tone = audible(recording.stop())
+        tone = recorded_tone(r, Recording(self.pulse, "unplugged.monitor"), 0.5)
         self.assertAlmostEqual(len(tone) / 48000, 0.5, delta=0.03)
         self.assertAlmostEqual(max(tone), 16384, delta=100)
         self.assertEqual(r.stop(), 0)

@@ -5,6 +5,7 @@ import math
 import socket
 import time
 
+from audio_recording import audible
 from phone_client import Phone, audio, bye, hello
 
 RATE = 48000
@@ -34,3 +35,11 @@ def send_tone(seconds):
         phone.send(bye())
     finally:
         phone.close()
+
+
+def recorded_tone(receiver, recording, seconds):
+    """Sends `seconds` of tone through `receiver` while `recording` runs; the tone recorded."""
+    send_tone(seconds)
+    receiver.wait_for(lambda r: b"phone disconnected" in r.err)
+    time.sleep(0.3)
+    return audible(recording.stop())

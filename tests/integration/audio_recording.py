@@ -1,4 +1,5 @@
-"""Recording the virtual cable's monitor and measuring the tone in it, for the audio tests."""
+"""Recording what the receiver plays (a sink's monitor, or any program that records into a
+file) and measuring the tone in it, for the audio tests."""
 
 import array
 import os
@@ -11,23 +12,25 @@ LOUD = 200   # a 1 kHz tone at half scale is louder than this but at its zero cr
 QUIET = 100  # and never this quiet for two samples running
 
 
-class Recording:
-    """A sink's monitor (the cable's by default), recorded by parec into a file as 16-bit at
-    48 kHz. With its default latency parec loses about the first second; 20 ms keeps
-    everything."""
+class SampleFile:
+    """What a recording program writes: raw 16-bit samples in a file of its own, read when the
+    program is stopped."""
 
-    def __init__(self, pulse, source="cable.monitor", channels=2):
+    def __init__(self, prefix, channels):
         self.channels = channels
-        self.file = tempfile.NamedTemporaryFile(prefix="korvex-cable-", suffix=".raw")
-        self.proc = subprocess.Popen(
-            ["parec", "-d", source, "--raw", "--format=s16le", f"--rate={RATE}",
-             f"--channels={channels}", "--latency-msec=20"],
-            env=pulse.client_env, stdout=self.file, stderr=subprocess.DEVNULL)
-        # parec can take a while to start; the phone waits for the first audio.
+        self.file = tempfile.NamedTemporaryFile(prefix=prefix, suffix=".raw")
+        self.proc = None
+
+    def record(self, command, env, stdout):
+        self.proc = subprocess.Popen(command, env=env, stdout=stdout, stderr=subprocess.DEVNULL)
+
+    def wait_for_samples(self, failure):
+        """Until the first samples are in the file; raises `failure` after 20 s or when the
+        program ends first."""
         deadline = time.monotonic() + 20
         while os.path.getsize(self.file.name) == 0:
-            if time.monotonic() > deadline:
-                raise AssertionError("parec records nothing")
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                raise AssertionError(failure)
             time.sleep(0.02)
 
     def stop(self):
@@ -41,6 +44,20 @@ class Recording:
         frame = 2 * self.channels
         samples.frombytes(data[:len(data) // frame * frame])
         return samples[0::self.channels]
+
+
+class Recording(SampleFile):
+    """A sink's monitor (the cable's by default), recorded by parec into a file as 16-bit at
+    48 kHz. With its default latency parec loses about the first second; 20 ms keeps
+    everything."""
+
+    def __init__(self, pulse, source="cable.monitor", channels=2):
+        super().__init__("korvex-cable-", channels)
+        self.record(["parec", "-d", source, "--raw", "--format=s16le", f"--rate={RATE}",
+                     f"--channels={channels}", "--latency-msec=20"],
+                    pulse.client_env, stdout=self.file)
+        # parec can take a while to start; the phone waits for the first audio.
+        self.wait_for_samples("parec records nothing")
 
 
 def audible(samples):
@@ -62,6 +79,11 @@ def holes(samples):
     if quiet > 1:
         found.append((len(samples) - quiet, quiet))
     return found
+
+
+def longest_hole(samples):
+    """The length of the longest hole, in samples; 0 without one."""
+    return max((length for _, length in holes(samples)), default=0)
 
 
 def longest_unbroken(samples):

@@ -11,7 +11,7 @@ import sys
 import time
 import unittest
 
-from audio_recording import RATE, Recording, audible, holes
+from audio_recording import RATE, Recording, audible, holes, longest_hole
 from pulse_server import speakers_and_cable
 from receiver import Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv
 
@@ -68,7 +68,7 @@ class WholeTone(unittest.TestCase):
         self.assertEqual(r.stop(), 0)
 
         tone = audible(samples)
-        longest = max((length for _, length in holes(tone)), default=0)
+        longest = longest_hole(tone)
         # A hole with nothing discarded is the buffer running dry (counted as an underrun)
         # or the output not being served in time (not counted).
         underruns = UNDERRUNS.findall(r.out)

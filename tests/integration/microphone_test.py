@@ -5,16 +5,15 @@ so and plays into the sink --device names, as before; an explicit --device alway
 test has a private PipeWire server (no session manager: the test links with pw-link) and a
 private PulseAudio server for the sinks."""
 
-import array
 import os
 import re
 import subprocess
-import tempfile
 import time
 import unittest
 
-from audio_phone import send_tone
-from audio_recording import RATE, Recording, audible, frequency, holes
+from audio_phone import recorded_tone
+from audio_recording import (RATE, Recording, SampleFile, audible, frequency, holes,
+                             longest_hole)
 from pipewire_daemon import PipeWireDaemon
 from pulse_server import CABLE, speakers_and_cable
 from receiver import Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv
@@ -30,41 +29,27 @@ NO_SERVER = ('audio: no PipeWire server found for the "Korvex Microphone"; '
 UNDERRUNS = re.compile(r"\| audio \d+ ms under (\d+) ")
 
 
-class MicrophoneRecorder:
+class MicrophoneRecorder(SampleFile):
     """A program recording the microphone as a browser would: GStreamer's pipewiresrc as
     16-bit mono at 48 kHz into a file, linked to the node with pw-link."""
 
     def __init__(self, pipewire):
-        self.file = tempfile.NamedTemporaryFile(prefix="korvex-mic-", suffix=".raw")
+        super().__init__("korvex-mic-", 1)
         # Without a session manager to configure it, the recorder's stream shows its input
         # port only when it asks for one itself. Like the audio threads of browsers and call
         # programs it runs at a real-time priority, copies what it gets and keeps many
         # buffers: a busy machine does not make it miss cycles.
-        self.proc = subprocess.Popen(
+        self.record(
             ["chrt", "--fifo", "10", "gst-launch-1.0", "-q", "pipewiresrc", f"target-object={NODE}", "always-copy=true",
              "max-buffers=64",
              "stream-properties=props,node.name=korvex-recorder,"
              "adapter.auto-port-config=(string)\"{mode=dsp}\"", "!",
              f"audio/x-raw,format=S16LE,rate={RATE},channels=1", "!",
              "filesink", "buffer-mode=unbuffered", f"location={self.file.name}"],
-            env=pipewire.client_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pipewire.client_env, stdout=subprocess.DEVNULL)
         pipewire.link(NODE, "korvex-recorder")
         # The node runs for its recorder with or without a phone: silence comes first.
-        deadline = time.monotonic() + 20
-        while os.path.getsize(self.file.name) == 0:
-            if time.monotonic() > deadline or self.proc.poll() is not None:
-                raise AssertionError("the recorder records nothing from the microphone")
-            time.sleep(0.02)
-
-    def stop(self):
-        self.proc.terminate()
-        self.proc.wait()
-        with open(self.file.name, "rb") as f:
-            data = f.read()
-        self.file.close()
-        samples = array.array("h")
-        samples.frombytes(data[:len(data) // 2 * 2])
-        return samples
+        self.wait_for_samples("the recorder records nothing from the microphone")
 
 
 class Microphone(unittest.TestCase):
@@ -160,7 +145,7 @@ class Microphone(unittest.TestCase):
         gap_at, gap = max(holes(both), key=lambda hole: hole[1])
         self.assertGreater(gap, RATE // 10, "the two phones' tones run together")
         whole, clipped = audible(both[:gap_at]), audible(both[gap_at + gap:])
-        longest = max((length for _, length in holes(whole)), default=0)
+        longest = longest_hole(whole)
         print(f"\ntone {len(whole) / RATE:.3f} s of {sent:.2f} s sent, at {frequency(whole):.1f} Hz, "
               f"peak {max(whole)}, longest hole {longest / RATE * 1000:.2f} ms", flush=True)
         self.assertAlmostEqual(len(whole) / RATE, sent, delta=0.03)
@@ -187,11 +172,7 @@ class Microphone(unittest.TestCase):
         self.assertIn(f'-> audio into "{CABLE}" (48000 Hz, 2 ch, gain 1.0x)',
                       r.out.decode().split("\n"))
         self.assertEqual(len(self.pulse.sink_inputs("cable")), 1)
-        recording = Recording(self.pulse)
-        send_tone(0.5)
-        r.wait_for(lambda r: b"phone disconnected" in r.err)
-        time.sleep(0.3)
-        tone = audible(recording.stop())
+        tone = recorded_tone(r, Recording(self.pulse), 0.5)
         self.assertAlmostEqual(len(tone) / RATE, 0.5, delta=0.03)
         self.assertEqual(r.stop(), 0)
         self.assertEqual(r.err.decode().count("PipeWire"), 1)

@@ -18,6 +18,7 @@ import tempfile
 import time
 import unittest
 
+from frame_stamp import STAMP_ROWS, read_stamp, stamp_block
 from grey_png import read_grey_png
 from phone_client import KEYFRAME_REQUEST, Phone, bye, hello, video
 from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
@@ -43,32 +44,6 @@ HELD_BACK = 1 if WINE else 0
 # frame, shifted rows or a colour-converted picture is far off (the moving square alone
 # makes neighbouring frames differ by more).
 PATTERN_TOLERANCE = 4.0
-
-# The stamp the simulator draws (tools/common/frame_stamp.cpp), read back in Python.
-STAMP_COLUMNS, STAMP_ROWS = 32, 4
-
-
-def stamp_block(width, height):
-    block = min(width // STAMP_COLUMNS, height // (4 * STAMP_ROWS)) & ~1
-    return block if block >= 4 else 0
-
-
-def read_stamp(luma, width, height):
-    """(index, send time in us), or None when the mark fails its check."""
-    block = stamp_block(width, height)
-    bits = 0
-    for bit in range(STAMP_COLUMNS * STAMP_ROWS):
-        x0 = (bit % STAMP_COLUMNS) * block + block // 4
-        y0 = (bit // STAMP_COLUMNS) * block + block // 4
-        total = sum(sum(luma[y][x0:x0 + block // 2]) for y in range(y0, y0 + block // 2))
-        if total > (block // 2) * (block // 2) * 128:
-            bits |= 1 << bit
-    index, time_us, check = bits & 0xFFFFFFFF, (bits >> 32) & (2**64 - 1), bits >> 96
-    mask = 0xFFFFFFFF
-    expected = (0x4B565853 ^ ((index * 0x9E3779B1) & mask) ^ (time_us & mask)
-                ^ (((time_us >> 32) * 0x85EBCA6B) & mask))
-    return (index, time_us) if check == expected else None
-
 
 def pattern_luma(x, y, width, height, index):
     """One luma sample of the simulator's test picture (tools/common/test_pattern.cpp)."""
@@ -217,7 +192,7 @@ class VideoEndToEnd(unittest.TestCase):
                 png_width, png_height, luma = read_grey_png(
                     os.path.join(dump_dir.name, f"frame-{number}.png"))
                 self.assertEqual((png_width, png_height), (width, height))
-                stamp = read_stamp(luma, width, height)
+                stamp = read_stamp(b"".join(luma), width, height)
                 self.assertIsNotNone(stamp, "the dumped frame's stamp does not read back")
                 # Written frame N is picture N - 1, or a later one when frames were dropped.
                 if dropped == 0:
