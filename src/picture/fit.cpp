@@ -41,11 +41,22 @@ void Fitter::make_taps(uint32_t from, uint32_t to, std::vector<Tap>& taps) {
   for (uint32_t i = 0; i < to; ++i) {
     const int64_t at = ((2 * int64_t{i} + 1) * from * 256) / (2 * int64_t{to}) - 128;
     if (at <= 0) {
-      taps[i] = {0, 0};
+      taps[i] = {0, 0, 0};
     } else if (at >= int64_t{from - 1} * 256) {
-      taps[i] = {from - 1, 0};
+      taps[i] = {from - 1, from - 1, 0};
     } else {
-      taps[i] = {static_cast<uint32_t>(at / 256), static_cast<uint32_t>(at % 256)};
+      const auto first = static_cast<uint32_t>(at / 256);
+      taps[i] = {first, first + 1, static_cast<uint32_t>(at % 256)};
+    }
+  }
+}
+
+void Fitter::scale_across(const uint8_t* source, uint32_t channels, uint16_t* out) const {
+  for (const Tap& c : columns_) {
+    const uint8_t* left = source + c.first * channels;
+    const uint8_t* right = source + c.second * channels;
+    for (uint32_t k = 0; k < channels; ++k) {
+      *out++ = static_cast<uint16_t>(left[k] * (256 - c.weight) + right[k] * c.weight);
     }
   }
 }
@@ -55,22 +66,33 @@ void Fitter::scale_plane(const uint8_t* source, uint32_t source_pitch, uint32_t 
                          uint32_t target_width, uint32_t target_height, uint32_t channels) {
   make_taps(source_width, target_width, columns_);
   make_taps(source_height, target_height, rows_);
-  const uint32_t last_column = source_width - 1;
+  const uint32_t samples = target_width * channels;
+  upper_.resize(samples);
+  lower_.resize(samples);
+  // Which source rows the two buffers hold; none yet.
+  uint32_t upper_row = source_height;
+  uint32_t lower_row = source_height;
   for (uint32_t row = 0; row < target_height; ++row) {
     const Tap r = rows_[row];
-    const uint8_t* upper = source + uint64_t{r.first} * source_pitch;
-    const uint8_t* lower = r.weight == 0 ? upper : upper + source_pitch;
-    uint8_t* out = target + uint64_t{row} * target_pitch;
-    for (uint32_t column = 0; column < target_width; ++column) {
-      const Tap c = columns_[column];
-      const uint32_t left = c.first * channels;
-      const uint32_t right = std::min(c.first + 1, last_column) * channels;
-      for (uint32_t k = 0; k < channels; ++k) {
-        const uint32_t top = upper[left + k] * (256 - c.weight) + upper[right + k] * c.weight;
-        const uint32_t bottom = lower[left + k] * (256 - c.weight) + lower[right + k] * c.weight;
-        out[column * channels + k] =
-            static_cast<uint8_t>((top * (256 - r.weight) + bottom * r.weight + 32768) >> 16);
+    if (upper_row != r.first) {
+      if (lower_row == r.first) {  // going down, the lower row becomes the upper one
+        std::swap(upper_, lower_);
+        std::swap(upper_row, lower_row);
+      } else {
+        scale_across(source + uint64_t{r.first} * source_pitch, channels, upper_.data());
+        upper_row = r.first;
       }
+    }
+    if (r.weight != 0 && lower_row != r.second) {
+      scale_across(source + uint64_t{r.second} * source_pitch, channels, lower_.data());
+      lower_row = r.second;
+    }
+    const uint16_t* upper = upper_.data();
+    const uint16_t* lower = r.weight != 0 ? lower_.data() : upper;
+    const uint32_t upper_weight = 256 - r.weight;
+    uint8_t* out = target + uint64_t{row} * target_pitch;
+    for (uint32_t i = 0; i < samples; ++i) {
+      out[i] = static_cast<uint8_t>((upper[i] * upper_weight + lower[i] * r.weight + 32768) >> 16);
     }
   }
 }

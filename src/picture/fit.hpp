@@ -31,15 +31,23 @@ class Fitter {
  private:
   struct Tap {
     uint32_t first;   // index of the left (upper) sample
-    uint32_t weight;  // of the right (lower) one, in 1/256
+    uint32_t second;  // of the right (lower) one: first + 1, or first at the edge
+    uint32_t weight;  // of the second, in 1/256
   };
   static void make_taps(uint32_t from, uint32_t to, std::vector<Tap>& taps);
+  // Scales rows first across, then down: each source row is blended across
+  // once however many target rows use it, and the blend down is plain runs
+  // that vectorise.
   void scale_plane(const uint8_t* source, uint32_t source_pitch, uint32_t source_width,
                    uint32_t source_height, uint8_t* target, uint32_t target_pitch,
                    uint32_t target_width, uint32_t target_height, uint32_t channels);
+  void scale_across(const uint8_t* source, uint32_t channels, uint16_t* out) const;
 
   std::vector<Tap> columns_;
   std::vector<Tap> rows_;
+  // Source rows `upper_row_` and `lower_row_` scaled across, in 1/256 levels.
+  std::vector<uint16_t> upper_;
+  std::vector<uint16_t> lower_;
 };
 
 // Fills the whole view with black.

@@ -148,9 +148,13 @@ struct PaddedPicture {
 };
 
 TEST(FrameSection, PicturesWithPaddedRowsOrPlanarChromaArePackedIntoNv12) {
-  // 4100 wide crosses the chroma interleaving's 2048-byte pieces.
-  for (const auto& [width, height, planar] :
-       {std::tuple{6u, 4u, true}, {6u, 4u, false}, {4100u, 4u, true}}) {
+  // 4100 wide crosses the chroma interleaving's 2048-byte pieces; 70 and 38
+  // end on pairs past the last whole step of 16.
+  for (const auto& [width, height, planar] : {std::tuple{6u, 4u, true},
+                                              {6u, 4u, false},
+                                              {70u, 4u, true},
+                                              {38u, 2u, true},
+                                              {4100u, 4u, true}}) {
     SCOPED_TRACE(testing::Message() << width << "x" << height << (planar ? " planar" : ""));
     SectionMemory memory;
     const SectionGeometry geometry = adopt_section(memory.data()).value();
