@@ -9,8 +9,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <optional>
@@ -271,6 +273,53 @@ TEST(PhoneSimStream, PreEncodedPicturesLeaveWhenTheirStampsSayAndAreSavedAsSent)
     EXPECT_EQ(stamp->send_time_us, *first_send_us + frames[i].pts);
     EXPECT_GE(arrived_us[i] + 2000, stamp->send_time_us);
   }
+}
+
+TEST(PhoneSimStream, FlatOutRepeatsThePreEncodedPassBackToBackWithRisingTimestamps) {
+  constexpr uint32_t kPass = 10;  // --duration 1 at --fps 10
+  Listener listener;
+  const std::string saved = testing::TempDir() + "phone_sim_flat_out.kvs";
+  Simulator sim({"--port", std::to_string(listener.port), "--duration", "1", "--size", "320x180",
+                 "--fps", "10", "--gop", "5", "--bitrate", "300", "--audio", "none", "--pre-encode",
+                 "--flat-out", "--save", saved});
+  UniqueFd phone(::accept4(listener.fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  ASSERT_GE(phone.get(), 0);
+  const auto stored = test::read_stream_file(saved);
+  ASSERT_TRUE(stored.has_value());
+  ASSERT_EQ(stored->size(), kPass);
+
+  // Every message is the saved pass's picture i mod 10, in order, its
+  // timestamp running on at 10 fps; the first pass decodes to its stamps.
+  Decoder decoder;
+  uint64_t videos = 0;
+  uint64_t keyframes = 0;
+  while (auto m = next_message(phone.get())) {
+    if (m->type != static_cast<uint8_t>(protocol::MessageType::video)) {
+      continue;
+    }
+    SCOPED_TRACE(testing::Message() << "message " << videos);
+    const test::StoredUnit& unit = (*stored)[videos % kPass];
+    ASSERT_EQ(read_u64(m->payload), videos * 100'000);
+    ASSERT_TRUE(
+        std::equal(m->payload.begin() + 8, m->payload.end(), unit.data.begin(), unit.data.end()));
+    const bool keyframe = (m->flags & protocol::kFlagKeyframe) != 0;
+    ASSERT_EQ(keyframe, unit.keyframe);
+    keyframes += keyframe ? 1 : 0;
+    if (videos < kPass) {
+      auto pictures = decoder.decode(unit.data);
+      ASSERT_EQ(pictures.size(), 1u);
+      const auto stamp = read_stamp(pictures[0].luma.data(), 320, 180, 320);
+      ASSERT_TRUE(stamp.has_value());
+      EXPECT_EQ(stamp->index, videos);
+    }
+    ++videos;
+  }
+  const auto [status, out] = sim.finish();
+  EXPECT_EQ(status, 0) << out;
+  // Paced, a second holds 10 pictures; back to back, many passes of them.
+  EXPECT_GE(videos, 5 * kPass) << out;
+  EXPECT_NE(out.find(fmt::format("frames={} keyframes={} ", videos, keyframes)), std::string::npos)
+      << out;
 }
 
 }  // namespace

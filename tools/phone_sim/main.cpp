@@ -88,8 +88,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const auto& video = options->video;
-  platform::write_stdout(fmt::format("-> connected to {}, sending {}x{} at {} fps\n", endpoint,
-                                     video.width, video.height, video.fps));
+  platform::write_stdout(fmt::format(
+      "-> connected to {}, sending {}x{} {}\n", endpoint, video.width, video.height,
+      options->flat_out ? std::string("flat out") : fmt::format("at {} fps", video.fps)));
 
   phone_sim::Session session(*connection.value(), options.value(), g_interrupted);
   session.pre_encoded = pre_encoded ? &*pre_encoded : nullptr;

@@ -149,6 +149,11 @@ const std::string_view kHelpText =
     "                        keyframe requests are counted, not answered. Needs --duration\n"
     "  --save FILE           With --pre-encode: also write the pictures to FILE, a stream\n"
     "                        file as korvex-raw-decode reads\n"
+    "  --flat-out            With --pre-encode: from the first picture's time on, send\n"
+    "                        the pictures back to back, as fast as the connection takes\n"
+    "                        them, over and over until --duration is over (each pass\n"
+    "                        from the first keyframe, timestamps rising on at --fps);\n"
+    "                        stamps keep the index in the pass and the scheduled time\n"
     "  -h, --help            Show this help\n"
     "\n"
     "Every picture carries a stamp with its index and send time. The last line on\n"
@@ -162,8 +167,10 @@ Result<Options> parse_options(const std::vector<std::string_view>& args) {
       options.help = true;
       return options;
     }
-    if (arg == "--discover" || arg == "--pre-encode") {
-      (arg == "--discover" ? options.discover : options.pre_encode) = true;
+    if (arg == "--discover" || arg == "--pre-encode" || arg == "--flat-out") {
+      (arg == "--discover"     ? options.discover
+       : arg == "--pre-encode" ? options.pre_encode
+                               : options.flat_out) = true;
       continue;
     }
     if (std::find(std::begin(kValueOptions), std::end(kValueOptions), arg) ==
@@ -182,6 +189,9 @@ Result<Options> parse_options(const std::vector<std::string_view>& args) {
   }
   if (!options.save_stream.empty() && !options.pre_encode) {
     return fail("--save needs --pre-encode");
+  }
+  if (options.flat_out && !options.pre_encode) {
+    return fail("--flat-out needs --pre-encode");
   }
   return options;
 }

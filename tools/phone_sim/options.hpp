@@ -21,6 +21,7 @@ struct Options {
   tools::H264Settings video;  // size, fps, GOP, bitrate, colour tag
   double duration_s = 0;      // 0: until interrupted or disconnected
   bool pre_encode = false;    // encode every picture before connecting
+  bool flat_out = false;      // with pre_encode: send back to back, not on schedule
   std::string save_stream;    // with pre_encode: also write the pictures to this stream file
   std::string name = "Korvex phone simulator";
   AudioMode audio = AudioMode::tone;

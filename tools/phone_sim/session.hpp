@@ -36,8 +36,9 @@ class Session {
   Counts counts;
   // Set by the reply path on a keyframe request; the video path takes it.
   std::atomic<bool> keyframe_wanted{false};
-  // With --pre-encode: the pictures and their schedule, made before connecting.
-  const PreEncoded* pre_encoded = nullptr;
+  // With --pre-encode: the pictures and their schedule, made before connecting
+  // (flat out, their timestamps are rewritten as they go).
+  PreEncoded* pre_encoded = nullptr;
 
   // False once the run is over: interrupted, finished, or failed.
   bool running() const { return !ending_ && !interrupted_; }

@@ -85,9 +85,43 @@ void stream_video(Session& session, tools::H264Encoder& encoder) {
   }
 }
 
-void stream_pre_encoded(Session& session, const PreEncoded& pictures) {
+namespace {
+
+// Flat out: from the first picture's time on, the pictures go back to back
+// until the duration is over, pass after pass. Each pass starts at picture 0,
+// a keyframe, so no picture refers to one of another pass; the timestamps
+// rise on across passes, as a longer stream's would.
+void send_flat_out(Session& session, PreEncoded& pictures) {
+  sleep_until(session, session.start);
+  const auto end = session.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                       std::chrono::duration<double>(session.options.duration_s));
+  const uint32_t fps = session.options.video.fps;
+  for (uint64_t i = 0; session.running() && std::chrono::steady_clock::now() < end; ++i) {
+    std::vector<uint8_t>& message = pictures.messages[i % pictures.messages.size()];
+    const uint64_t pts_us = i * 1'000'000 / fps;
+    for (int b = 0; b < 8; ++b) {
+      message[protocol::kHeaderSize + b] = static_cast<uint8_t>(pts_us >> (8 * b));
+    }
+    if (auto sent = session.connection.send(message); !sent) {
+      session.end_with_error(sent.error());
+      return;
+    }
+    ++session.counts.frames;
+    if ((message[5] & protocol::kFlagKeyframe) != 0) {  // the header's flags byte
+      ++session.counts.keyframes;
+    }
+  }
+}
+
+}  // namespace
+
+void stream_pre_encoded(Session& session, PreEncoded& pictures) {
   // The kernel may otherwise let a sleep run 50 us long to save wake-ups.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  if (session.options.flat_out) {
+    send_flat_out(session, pictures);
+    return;
+  }
   const uint32_t fps = session.options.video.fps;
   for (size_t i = 0; i < pictures.messages.size(); ++i) {
     const auto due =

@@ -15,7 +15,9 @@ void stream_video(Session& session, tools::H264Encoder& encoder);
 
 // The video path for pictures encoded beforehand: each sent at its scheduled
 // time from `session.start`; keyframe requests are counted, not answered.
-void stream_pre_encoded(Session& session, const PreEncoded& pictures);
+// With --flat-out they go back to back from then on, over and over for the
+// duration, their timestamps rewritten in place.
+void stream_pre_encoded(Session& session, PreEncoded& pictures);
 
 // Microseconds since 1970, the clock of the stamps.
 uint64_t wall_clock_us();
