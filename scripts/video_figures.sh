@@ -167,7 +167,13 @@ throughput() {  # GOP CPUS: prints the lines for one overload run, the simulator
   end_at=$(now)
   decode_ticks=$(($(thread_ticks "$receiver_pid" decode) - decode_first))
   reader_ticks=$(($(thread_ticks "$receiver_pid" phone-1) - reader_first))
+  # The flood's last second, read back: no damaged picture reaches the section.
+  $bin/korvex-frames --watch 1 >"$out/watch.txt" 2>&1 &
+  local watch_pid=$!
   wait "$sim_pid" || { cat "$out/sim.txt" >&2; exit 1; }
+  wait "$watch_pid" || { cat "$out/watch.txt" >&2; exit 1; }
+  local watch_line
+  watch_line=$(tail -n 1 "$out/watch.txt")
   sleep 0.5  # the queue's last frames
   local written=$(($(frame_counter) - before))
   stop_receiver
@@ -180,11 +186,13 @@ throughput() {  # GOP CPUS: prints the lines for one overload run, the simulator
   awk -v n=$((count - first_count)) -v a="$first_at" -v b="$end_at" -v hz="$ticks" \
     -v dt="$decode_ticks" -v rt="$reader_ticks" -v sent="$(field frames "$sim_line")" \
     -v keys="$(field keyframes "$sim_line")" -v written="$written" \
+    -v seen="$(field frames "$watch_line")" -v unreadable="$(field unreadable "$watch_line")" \
     -v raw_rate="$(field pictures_per_s "$raw")" -v raw_cpu="$(field cpu_percent "$raw")" \
     -v gop="$gop" -v cpus="$cpus" -v secs=$burst_seconds 'BEGIN {
       rate = n / (b - a); per_cpu = n / (dt / hz); raw_per_cpu = raw_rate / (raw_cpu / 100)
-      printf "   keyframe every %d, simulator on CPU %s: sent %d (%.0f/s, %.0f keyframes/s), written %d\n",
-        gop, cpus, sent, sent / secs, keys / secs, written
+      printf "   keyframe every %d, simulator on CPU %s: sent %d (%.0f/s, %.0f keyframes/s), written %d" \
+        " (the last %d read back: unreadable %d)\n",
+        gop, cpus, sent, sent / secs, keys / secs, written, seen, unreadable
       printf "     receiver %.1f frames/s written, libavcodec alone %.1f pictures/s: %.2fx (target >= 0.9)\n",
         rate, raw_rate, rate / raw_rate
       printf "     decode thread %.0f%% of a core, the reader %.0f%%; written per decode CPU second %.1f" \
@@ -195,10 +203,15 @@ echo "2. Throughput: $size sent flat out for $burst_seconds s"
 # A phone sends from a CPU of its own: the simulator keeps to the last one,
 # and still sends far more than can be decoded. Then the same flood with the
 # simulator free to take either CPU from the receiver, which a phone cannot.
-last_cpu=$(($(nproc) - 1))
-throughput 1 $last_cpu
-throughput 30 $last_cpu
-throughput 1 0-$last_cpu
+cpus=$(awk '/^Cpus_allowed_list/ {print $2}' /proc/self/status)
+if (($(nproc) > 1)); then
+  last_cpu=$(grep -o '[0-9]*' <<<"$cpus" | sort -n | tail -n 1)
+  throughput 1 "$last_cpu"
+  throughput 30 "$last_cpu"
+else
+  echo "   (one CPU to run on: the simulator shares it with the receiver)"
+fi
+throughput 1 "$cpus"
 echo "Load at the end:$(uptime | sed 's/.*load average//')"
 
 exe=build/windows/korvex-receiver.exe
