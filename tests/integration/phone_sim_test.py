@@ -227,6 +227,7 @@ class PhoneSimulator(unittest.TestCase):
                               (["--tone-level", "1.5"], "--tone-level: invalid value 1.5"),
                               (["--port"], "--port needs a value"),
                               (["--flat-out", "--duration", "1"], "--flat-out needs --pre-encode"),
+                              (["--pace", "100", "--duration", "1"], "--pace needs --flat-out"),
                               (["--frobnicate", "1"], "unknown argument: --frobnicate")):
             with self.subTest(args=args):
                 result = subprocess.run(COMMAND + args, capture_output=True, timeout=30)

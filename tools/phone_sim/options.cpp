@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::string_view kValueOptions[] = {
     "--host", "--port",  "--size",    "--fps",        "--duration", "--gop",  "--bitrate",
-    "--name", "--audio", "--tone-hz", "--tone-level", "--colour",   "--save",
+    "--name", "--audio", "--tone-hz", "--tone-level", "--colour",   "--save", "--pace",
 };
 
 template <class T>
@@ -76,6 +76,12 @@ Result<void> apply(Options& o, std::string_view option, std::string_view value) 
       return fail(bad);
     }
     (option == "--fps" ? o.video.fps : option == "--gop" ? o.video.gop : o.video.bitrate_kbps) = *n;
+  } else if (option == "--pace") {
+    const auto n = parse_count(value, 1, 100'000);
+    if (!n) {
+      return fail(bad);
+    }
+    o.pace = *n;
   } else if (option == "--duration") {
     const auto d = parse_real(value, 0, 1e7);
     if (!d) {
@@ -154,6 +160,8 @@ const std::string_view kHelpText =
     "                        them, over and over until --duration is over (each pass\n"
     "                        from the first keyframe, timestamps rising on at --fps);\n"
     "                        stamps keep the index in the pass and the scheduled time\n"
+    "  --pace N              With --flat-out: at most N pictures a second (an overload\n"
+    "                        of a chosen size rather than a flood)\n"
     "  -h, --help            Show this help\n"
     "\n"
     "Every picture carries a stamp with its index and send time. The last line on\n"
@@ -192,6 +200,9 @@ Result<Options> parse_options(const std::vector<std::string_view>& args) {
   }
   if (options.flat_out && !options.pre_encode) {
     return fail("--flat-out needs --pre-encode");
+  }
+  if (options.pace != 0 && !options.flat_out) {
+    return fail("--pace needs --flat-out");
   }
   return options;
 }

@@ -22,6 +22,7 @@ struct Options {
   double duration_s = 0;      // 0: until interrupted or disconnected
   bool pre_encode = false;    // encode every picture before connecting
   bool flat_out = false;      // with pre_encode: send back to back, not on schedule
+  uint32_t pace = 0;          // with flat_out: at most this many pictures a second (0: no limit)
   std::string save_stream;    // with pre_encode: also write the pictures to this stream file
   std::string name = "Korvex phone simulator";
   AudioMode audio = AudioMode::tone;

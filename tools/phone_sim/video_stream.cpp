@@ -88,15 +88,19 @@ void stream_video(Session& session, tools::H264Encoder& encoder) {
 namespace {
 
 // Flat out: from the first picture's time on, the pictures go back to back
-// until the duration is over, pass after pass. Each pass starts at picture 0,
-// a keyframe, so no picture refers to one of another pass; the timestamps
-// rise on across passes, as a longer stream's would.
+// (or at --pace a second) until the duration is over, pass after pass. Each pass starts at picture
+// 0, a keyframe, so no picture refers to one of another pass; the timestamps rise on across passes,
+// as a longer stream's would.
 void send_flat_out(Session& session, PreEncoded& pictures) {
   sleep_until(session, session.start);
   const auto end = session.start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                        std::chrono::duration<double>(session.options.duration_s));
   const uint32_t fps = session.options.video.fps;
+  const uint32_t pace = session.options.pace;
   for (uint64_t i = 0; session.running() && std::chrono::steady_clock::now() < end; ++i) {
+    if (pace != 0) {
+      sleep_until(session, session.start + std::chrono::nanoseconds(i * 1'000'000'000 / pace));
+    }
     std::vector<uint8_t>& message = pictures.messages[i % pictures.messages.size()];
     const uint64_t pts_us = i * 1'000'000 / fps;
     for (int b = 0; b < 8; ++b) {
