@@ -55,7 +55,7 @@ void DecodeLoop::decode(Frame& frame) {
     context_.counters->frames_dropped.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  auto decoded = decoder_->decode(frame.data, frame.pts);
+  auto decoded = decoder_->decode(std::move(frame.data), frame.pts);
   if (decoded) {
     for (const Picture& picture : decoded.value()) {
       publish(picture);
