@@ -193,6 +193,23 @@ TEST(DecodeLoop, FiveFailuresInARowRecreateTheDecoderFourDoNot) {
   EXPECT_EQ(h.created.size(), 2u);
 }
 
+TEST(DecodeLoop, AFailedUnitOfAMebibyteEndsTheDecoderUntilTheNextKeyframe) {
+  Harness h;
+  h.loop.handle(Configure{640, 360});
+  h.loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>(1024 * 1024 - 1, 0xEE)), 1, true});
+  EXPECT_TRUE(h.loop.has_decoder());
+  h.loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>(1024 * 1024, 0xEE)), 2, true});
+  EXPECT_FALSE(h.loop.has_decoder());
+  EXPECT_EQ(h.counters->decode_errors, 2u);
+  EXPECT_EQ(h.keyframe_requests, 2);
+
+  h.frame(3, false);  // dropped: nothing to decode it with
+  EXPECT_EQ(h.counters->frames_dropped, 1u);
+  h.frame(4, true);
+  EXPECT_EQ(h.created, (std::vector<std::pair<uint32_t, uint32_t>>{{640, 360}, {640, 360}}));
+  EXPECT_EQ(h.written, std::vector<uint64_t>{4});
+}
+
 TEST(DecodeLoop, AKeyframeRequestFromTheQueueAsksThePhoneAndNothingElse) {
   Harness h;
   h.loop.handle(RequestKeyframe{});
