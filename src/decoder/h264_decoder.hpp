@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 
+#include "common/payload.hpp"
 #include "common/picture.hpp"
 #include "common/result.hpp"
 
@@ -22,13 +23,14 @@ class H264Decoder {
 
   virtual ~H264Decoder() = default;
 
-  // Decodes one access unit with presentation time `pts_us` (microseconds).
+  // Decodes one access unit with presentation time `pts_us` (microseconds),
+  // taking its bytes over: a decoder that keeps them past the call (libavcodec
+  // reads them in place) frees them when it is done.
   // The pictures it completed stay where the decoder put them, valid until
   // the next call or the decoder's end, so the caller copies each once, to
   // where it goes. Pictures that came out before an error are dropped with
   // it; a failed call leaves the decoder usable.
-  virtual Result<std::span<const Picture>> decode(std::span<const uint8_t> data,
-                                                  uint64_t pts_us) = 0;
+  virtual Result<std::span<const Picture>> decode(Payload data, uint64_t pts_us) = 0;
 
   // The picture size as negotiated so far.
   virtual uint32_t width() const = 0;

@@ -1,3 +1,4 @@
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,14 @@ std::string av_error_text(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof text);
   return text;
+}
+
+static_assert(AV_INPUT_BUFFER_PADDING_SIZE <= kPayloadPadding,
+              "libavcodec reads a payload in place, padding included");
+
+// Frees a payload's block when libavcodec drops its last reference to it.
+void free_block(void* block, uint8_t*) {
+  delete[] static_cast<uint8_t*>(block);
 }
 
 struct CodecContextFree {
@@ -66,7 +75,7 @@ class AvH264Decoder final : public H264Decoder {
   AvH264Decoder(AVCodecContext* context, AVPacket* packet, uint32_t width, uint32_t height)
       : context_(context), packet_(packet), width_(width), height_(height) {}
 
-  Result<std::span<const Picture>> decode(std::span<const uint8_t> data, uint64_t pts_us) override {
+  Result<std::span<const Picture>> decode(Payload data, uint64_t pts_us) override {
     // The last call's pictures go back to libavcodec's pool.
     for (size_t i = 0; i < pictures_.size(); ++i) {
       av_frame_unref(held_[i].get());
@@ -76,13 +85,25 @@ class AvH264Decoder final : public H264Decoder {
     if (data.empty()) {
       return std::span<const Picture>();
     }
-    // The packet borrows the bytes; libavcodec copies what it keeps.
-    packet_->data = const_cast<uint8_t*>(data.data());
-    packet_->size = static_cast<int>(data.size());
+    if (data.size() > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE) {
+      return fail("avcodec_send_packet: access unit too large");
+    }
+    // A reference-counted packet over the payload's own block: libavcodec
+    // reads it in place instead of copying it, and frees it when done.
+    uint8_t* bytes = const_cast<uint8_t*>(data.data());
+    const int size = static_cast<int>(data.size());
+    uint8_t* block = data.release();
+    packet_->buf =
+        av_buffer_create(bytes, size + AV_INPUT_BUFFER_PADDING_SIZE, free_block, block, 0);
+    if (packet_->buf == nullptr) {
+      delete[] block;
+      return fail("av_buffer_create: out of memory");
+    }
+    packet_->data = bytes;
+    packet_->size = size;
     packet_->pts = static_cast<int64_t>(pts_us);
     const int sent = avcodec_send_packet(context_.get(), packet_.get());
-    packet_->data = nullptr;
-    packet_->size = 0;
+    av_packet_unref(packet_.get());
     if (sent < 0) {
       return fail(fmt::format("avcodec_send_packet: {}", av_error_text(sent)));
     }

@@ -63,7 +63,7 @@ class MfH264Decoder final : public H264Decoder {
 
   Result<void> select_nv12_output();
   Result<void> begin_streaming();
-  Result<std::span<const Picture>> decode(std::span<const uint8_t> data, uint64_t pts_us) override;
+  Result<std::span<const Picture>> decode(Payload data, uint64_t pts_us) override;
 
   uint32_t width() const override { return visible_area().width; }
   uint32_t height() const override { return visible_area().height; }
@@ -278,10 +278,10 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frame
   }
 }
 
-Result<std::span<const Picture>> MfH264Decoder::decode(std::span<const uint8_t> data,
-                                                       uint64_t pts_us) {
+Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t pts_us) {
   frames_.clear();
   pictures_.clear();
+  const std::span<const uint8_t> data = payload.bytes();
   if (auto picture = find_sps_picture(data)) {
     remember_sps(*picture);
   }
@@ -297,6 +297,7 @@ Result<std::span<const Picture>> MfH264Decoder::decode(std::span<const uint8_t> 
     return fail("Lock: " + hr_text(hr));
   }
   std::copy(data.begin(), data.end(), bytes);
+  payload = Payload();  // the transform has its own copy; a large one need not be held twice
   hr = buffer->Unlock();
   if (FAILED(hr)) {
     return fail("Unlock: " + hr_text(hr));

@@ -70,7 +70,7 @@ bool DecodeQueue::evict(Freed& freed) {
                           [](const DecodeItem& e) { return std::holds_alternative<Frame>(e); });
   }
   auto free_data = [this, &freed](DecodeItem& entry) {
-    std::vector<uint8_t>& data = std::get<Frame>(entry).data;
+    Payload& data = std::get<Frame>(entry).data;
     bytes_ -= data.size();
     freed.push_back(std::move(data));
   };

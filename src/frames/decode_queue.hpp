@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "common/payload.hpp"
+
 namespace korvex::frames {
 
 // A new stream begins with this picture size (0 = not given).
@@ -25,7 +27,7 @@ struct Configure {
 
 // One H.264 access unit as the phone sent it; `pts` in microseconds.
 struct Frame {
-  std::vector<uint8_t> data;
+  Payload data;
   uint64_t pts = 0;
   bool keyframe = false;
 };
@@ -69,7 +71,7 @@ class DecodeQueue {
   uint64_t orphaned() const { return orphaned_.load(std::memory_order_relaxed); }
 
  private:
-  using Freed = std::vector<std::vector<uint8_t>>;
+  using Freed = std::vector<Payload>;
 
   // Removes one frame and the frames behind it up to the next keyframe or
   // Configure, moving their bytes to `freed`. True when that chain reaches

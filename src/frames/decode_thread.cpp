@@ -13,6 +13,9 @@ namespace korvex::frames {
 namespace {
 
 constexpr uint32_t kRecreateAfterErrors = 5;
+// A failed access unit this large costs the decoder's end: libavcodec keeps
+// buffers as large as the largest unit it was given for as long as it lives.
+constexpr size_t kLargeUnit = 1024 * 1024;
 constexpr uint64_t kDumpEvery = 30;
 constexpr uint64_t kDumpsAnnounced = 3;
 
@@ -55,7 +58,8 @@ void DecodeLoop::decode(Frame& frame) {
     context_.counters->frames_dropped.fetch_add(1, std::memory_order_relaxed);
     return;
   }
-  auto decoded = decoder_->decode(frame.data, frame.pts);
+  const size_t size = frame.data.size();
+  auto decoded = decoder_->decode(std::move(frame.data), frame.pts);
   if (decoded) {
     for (const Picture& picture : decoded.value()) {
       publish(picture);
@@ -66,6 +70,14 @@ void DecodeLoop::decode(Frame& frame) {
   context_.counters->decode_errors.fetch_add(1, std::memory_order_relaxed);
   context_.print_line(fmt::format("decode: {}", decoded.error()));
   context_.request_keyframe();
+  if (size >= kLargeUnit) {
+    // Most likely not video at all. Without a decoder, frames are dropped
+    // until the keyframe just asked for makes a new one, as after a failed
+    // creation; a stream that needs its decoder back gets it then.
+    decoder_.reset();
+    consecutive_errors_ = 0;
+    return;
+  }
   if (++consecutive_errors_ >= kRecreateAfterErrors) {
     replace_decoder(stream_width_, stream_height_);
     consecutive_errors_ = 0;

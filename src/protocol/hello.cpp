@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <span>
@@ -252,6 +253,53 @@ bool library_would_misread(std::span<const uint8_t> payload) {
   return byte_order_mark || std::find(payload.begin(), payload.end(), 0) != payload.end();
 }
 
+// The hello's bytes as the JSON library is to read them: each run of
+// whitespace outside strings down to its first byte. The library keeps every
+// byte it skips before a structural character until the next string or
+// number, so a hello padded with megabytes of spaces would cost as much again;
+// between tokens one byte of whitespace means what many do.
+class CompactWhitespace {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  CompactWhitespace() = default;
+  CompactWhitespace(const uint8_t* at, const uint8_t* end) : at_(at), end_(end) {}
+
+  reference operator*() const { return *reinterpret_cast<const char*>(at_); }
+  CompactWhitespace& operator++() {
+    const uint8_t c = *at_++;
+    if (in_string_) {
+      in_string_ = escaped_ || c != '"';
+      escaped_ = !escaped_ && c == '\\';
+    } else if (c == '"') {
+      in_string_ = true;
+    } else if (is_space(c)) {
+      while (at_ != end_ && is_space(*at_)) {
+        ++at_;
+      }
+    }
+    return *this;
+  }
+  CompactWhitespace operator++(int) {
+    CompactWhitespace before = *this;
+    ++*this;
+    return before;
+  }
+  bool operator==(const CompactWhitespace& other) const { return at_ == other.at_; }
+
+ private:
+  static bool is_space(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+  const uint8_t* at_ = nullptr;
+  const uint8_t* end_ = nullptr;
+  bool in_string_ = false;
+  bool escaped_ = false;
+};
+
 }  // namespace
 
 Result<Hello> parse_hello(std::span<const uint8_t> payload) {
@@ -260,8 +308,10 @@ Result<Hello> parse_hello(std::span<const uint8_t> payload) {
   }
   HelloReader reader;
   // Strict: anything but whitespace after the document is an error.
-  const bool valid = Json::sax_parse(payload.data(), payload.data() + payload.size(), &reader,
-                                     Json::input_format_t::json, true, false);
+  const uint8_t* end = payload.data() + payload.size();
+  const bool valid =
+      Json::sax_parse(CompactWhitespace(payload.data(), end), CompactWhitespace(end, end), &reader,
+                      Json::input_format_t::json, true, false);
   if (!valid) {
     return fail("hello: not a valid hello document");
   }

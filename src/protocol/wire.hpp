@@ -18,6 +18,8 @@
 #include <variant>
 #include <vector>
 
+#include "common/payload.hpp"
+
 namespace korvex::protocol {
 
 inline constexpr uint8_t kMagic[4] = {'K', 'V', 'X', '1'};
@@ -42,18 +44,18 @@ std::vector<uint8_t> encode_message(uint8_t type, uint8_t flags, std::span<const
 
 namespace msg {
 struct Hello {
-  std::vector<uint8_t> json;
+  Payload json;
 };
 struct Video {
   uint64_t pts = 0;
-  std::vector<uint8_t> data;
+  Payload data;
   bool keyframe = false;
 };
 struct Control {
-  std::vector<uint8_t> payload;
+  Payload payload;
 };
 struct Audio {
-  std::vector<int16_t> samples;
+  Payload pcm;  // s16 little-endian samples, so an even number of bytes
   bool silent = false;
 };
 struct Ping {

@@ -38,40 +38,34 @@ size_t find_magic(const uint8_t* data, size_t from, size_t end) {
   return end;
 }
 
-// Decodes one complete message straight from the receive buffer, copying the
-// bytes it keeps exactly once. Messages too short for their type, and unknown
-// types, add nothing.
-void decode(uint8_t type, uint8_t flags, const uint8_t* payload, size_t length,
+// Decodes one complete message straight from the receive buffer. `keep(skip,
+// size)` gives `size` payload bytes from `skip` on to the message that
+// carries them;
+// messages too short for their type, and unknown types, add nothing.
+template <class Keep>
+void decode(uint8_t type, uint8_t flags, const uint8_t* payload, size_t length, Keep&& keep,
             std::vector<Message>& out) {
   switch (static_cast<MessageType>(type)) {
     case MessageType::hello:
-      out.emplace_back(msg::Hello{std::vector<uint8_t>(payload, payload + length)});
+      out.emplace_back(msg::Hello{keep(0, length)});
       return;
     case MessageType::video:
       if (length < 8) {
         return;
       }
-      out.emplace_back(msg::Video{read_u64(payload),
-                                  std::vector<uint8_t>(payload + 8, payload + length),
-                                  (flags & kFlagKeyframe) != 0});
+      out.emplace_back(
+          msg::Video{read_u64(payload), keep(8, length - 8), (flags & kFlagKeyframe) != 0});
       return;
     case MessageType::control:
-      out.emplace_back(msg::Control{std::vector<uint8_t>(payload, payload + length)});
+      out.emplace_back(msg::Control{keep(0, length)});
       return;
-    case MessageType::audio: {
+    case MessageType::audio:
       if (length < 8) {
         return;
       }
       // The timestamp is not used; a trailing odd byte is not a sample.
-      std::vector<int16_t> samples((length - 8) / 2);
-      const uint8_t* pcm = payload + 8;
-      for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i]) |
-                                          static_cast<uint16_t>(pcm[2 * i + 1]) << 8);
-      }
-      out.emplace_back(msg::Audio{std::move(samples), (flags & kFlagSilent) != 0});
+      out.emplace_back(msg::Audio{keep(8, (length - 8) & ~size_t{1}), (flags & kFlagSilent) != 0});
       return;
-    }
     case MessageType::ping:
       if (length < 8) {
         return;
@@ -91,8 +85,9 @@ size_t Parser::capacity_for(size_t size) const {
 }
 
 void Parser::reallocate(size_t capacity) {
-  std::unique_ptr<uint8_t[]> fresh(
-      new uint8_t[capacity]);  // no zeroing: bytes are received into it
+  // No zeroing: bytes are received into it. The padding lets a payload at
+  // the end be handed over in place.
+  std::unique_ptr<uint8_t[]> fresh(new uint8_t[capacity + kPayloadPadding]);
   const size_t waiting = end_ - begin_;
   if (waiting > 0) {
     std::memcpy(fresh.get(), storage_.get() + begin_, waiting);
@@ -101,6 +96,23 @@ void Parser::reallocate(size_t capacity) {
   capacity_ = capacity;
   begin_ = 0;
   end_ = waiting;
+}
+
+bool Parser::fills_storage(size_t message) const {
+  return message > receive_size_ && 2 * message >= capacity_;
+}
+
+Payload Parser::hand_over(size_t at, size_t size, size_t message_end) {
+  std::unique_ptr<uint8_t[]> block = std::move(storage_);
+  const size_t rest = end_ - message_end;  // at most one receive
+  capacity_ = rest + receive_size_;
+  storage_.reset(new uint8_t[capacity_ + kPayloadPadding]);
+  if (rest > 0) {
+    std::memcpy(storage_.get(), block.get() + message_end, rest);
+  }
+  begin_ = 0;
+  end_ = rest;
+  return Payload::adopt(std::move(block), at, size);
 }
 
 std::span<uint8_t> Parser::receive_space(size_t size) {
@@ -146,8 +158,23 @@ std::vector<Message> Parser::commit(size_t received) {
       pending_ = kHeaderSize + length;  // incomplete: waits for more bytes
       break;
     }
-    decode(data[p + 4], data[p + 5], data + p + kHeaderSize, length, out);
-    p += kHeaderSize + length;
+    const size_t message_end = p + kHeaderSize + length;
+    bool handed_over = false;
+    auto keep = [&](size_t skip, size_t size) {
+      const size_t at = p + kHeaderSize + skip;
+      if (fills_storage(kHeaderSize + length)) {
+        handed_over = true;
+        return hand_over(at, size, message_end);
+      }
+      return Payload::copy_of({data + at, size});
+    };
+    decode(data[p + 4], data[p + 5], data + p + kHeaderSize, length, keep, out);
+    if (handed_over) {
+      data = storage_.get();  // what followed the message is now at the front
+      p = 0;
+    } else {
+      p = message_end;
+    }
   }
   begin_ = p;
   if (begin_ == end_) {

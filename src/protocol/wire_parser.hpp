@@ -16,8 +16,9 @@ namespace korvex::protocol {
 // and unknown types, are dropped without a word.
 //
 // A connection receives straight into the parser's buffer (receive_space,
-// then commit), so each payload byte is copied once after the socket: into
-// the message that carries it.
+// then commit). A message larger than one receive, which has the buffer to
+// itself, takes the buffer along as its payload and the parser starts a fresh
+// one; smaller payloads are copied out once.
 class Parser {
  public:
   // Room for the next receive, right after the bytes still waiting to be
@@ -37,8 +38,16 @@ class Parser {
   // whole of the message they begin when that is more.
   size_t capacity_for(size_t size) const;
   void reallocate(size_t capacity);
+  // Whether a message of `message` bytes, header included, is to take the
+  // storage along: larger than a receive, and at least half the storage, so
+  // that a payload never holds much more memory than its own size.
+  bool fills_storage(size_t message) const;
+  // Gives the storage away as the payload [at, at + size) and moves the bytes
+  // after `message_end` into a fresh one.
+  Payload hand_over(size_t at, size_t size, size_t message_end);
 
-  // The bytes [begin_, end_) of storage_ wait to be parsed. The storage
+  // The bytes [begin_, end_) of storage_ wait to be parsed; kPayloadPadding
+  // bytes past capacity_ make room for a handed-over payload's padding. The storage
   // grows to the message being received, never past a header and a largest
   // payload (or one receive, if larger), and goes back to one receive's size
   // when a large message is done: a peer announcing large messages on many

@@ -5,9 +5,9 @@
 
 namespace korvex::server {
 
-float convert_audio(std::span<const int16_t> samples, bool silent, float gain,
+float convert_audio(std::span<const uint8_t> pcm, bool silent, float gain,
                     std::vector<float>& scratch) {
-  const size_t n = samples.size();
+  const size_t n = pcm.size() / 2;
   // resize never gives capacity back, so this allocates only past the
   // largest message so far.
   scratch.resize(n);
@@ -18,7 +18,9 @@ float convert_audio(std::span<const int16_t> samples, bool silent, float gain,
   constexpr float scale = 1.0f / 32768.0f;
   float peak = 0.0f;
   for (size_t i = 0; i < n; ++i) {
-    const float x = std::clamp(static_cast<float>(samples[i]) * scale * gain, -1.0f, 1.0f);
+    const auto sample = static_cast<int16_t>(static_cast<uint16_t>(pcm[2 * i]) |
+                                             static_cast<uint16_t>(pcm[2 * i + 1]) << 8);
+    const float x = std::clamp(static_cast<float>(sample) * scale * gain, -1.0f, 1.0f);
     scratch[i] = x;
     peak = std::max(peak, std::fabs(x));
   }

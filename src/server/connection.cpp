@@ -41,7 +41,7 @@ class MessageHandler {
 
  private:
   bool on(protocol::msg::Hello& hello) {
-    const auto parsed = protocol::parse_hello(hello.json);
+    const auto parsed = protocol::parse_hello(hello.json.bytes());
     if (parsed) {
       apply_hello(parsed.value(), context_);
       // A new stream: hold video back until its first keyframe.
@@ -72,9 +72,9 @@ class MessageHandler {
     // pieces: the buffer keeps and discards what one push would, and the
     // scratch stays small however long a message the peer sends.
     float peak = 0.0f;
-    std::span<const int16_t> rest = audio.samples;
+    std::span<const uint8_t> rest = audio.pcm.bytes();
     do {
-      const auto piece = rest.first(std::min(rest.size(), kLargestPush));
+      const auto piece = rest.first(std::min(rest.size(), 2 * kLargestPush));
       peak = std::max(peak, convert_audio(piece, audio.silent, context_.gain, scratch_));
       context_.jitter->push(scratch_);
       rest = rest.subspan(piece.size());

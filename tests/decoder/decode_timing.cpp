@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
   uint64_t bytes = 0;
   const Clock::time_point start = Clock::now();
   for (const auto& unit : *units) {
-    auto frames = decoder.decode(unit.data, unit.pts_us);
+    auto frames = decoder.decode(korvex::Payload::copy_of(unit.data), unit.pts_us);
     if (!frames) {
       std::fprintf(stderr, "decode: %s\n", frames.error().c_str());
       return 1;

@@ -34,7 +34,7 @@ double luma_error(const Nv12Frame& frame, uint32_t index) {
 void expect_pictures(H264Decoder& decoder, const std::vector<AccessUnit>& units, uint32_t width,
                      uint32_t height) {
   for (uint32_t i = 0; i < units.size(); ++i) {
-    auto frames = decoder.decode(units[i].data, units[i].pts_us);
+    auto frames = decoder.decode(Payload::copy_of(units[i].data), units[i].pts_us);
     ASSERT_TRUE(frames.ok()) << "unit " << i << ": " << frames.error();
     ASSERT_EQ(frames->size(), 1u) << "unit " << i;
     const Nv12Frame frame = pack_nv12(frames->front());
@@ -94,23 +94,23 @@ TEST(H264Decoder, ReportsACorruptUnitAndRecoversAtTheNextKeyframe) {
   ASSERT_TRUE(decoder);
 
   for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(decoder->decode(units[i].data, units[i].pts_us).ok());
+    ASSERT_TRUE(decoder->decode(Payload::copy_of(units[i].data), units[i].pts_us).ok());
   }
   // Scramble the slice data behind its header.
   std::vector<uint8_t> damaged = units[3].data;
   for (size_t i = 12; i < damaged.size(); ++i) {
     damaged[i] = static_cast<uint8_t>(i * 37 + 11);
   }
-  auto broken = decoder->decode(damaged, units[3].pts_us);
+  auto broken = decoder->decode(Payload::copy_of(damaged), units[3].pts_us);
   ASSERT_FALSE(broken.ok());
   EXPECT_NE(broken.error().find(": "), std::string::npos) << broken.error();
 
   // Frames behind the damage may fail too; from the keyframe on, all is well.
   for (int i = 4; i < 10; ++i) {
-    (void)decoder->decode(units[i].data, units[i].pts_us);
+    (void)decoder->decode(Payload::copy_of(units[i].data), units[i].pts_us);
   }
   for (uint32_t i = 10; i < units.size(); ++i) {
-    auto frames = decoder->decode(units[i].data, units[i].pts_us);
+    auto frames = decoder->decode(Payload::copy_of(units[i].data), units[i].pts_us);
     ASSERT_TRUE(frames.ok()) << "unit " << i << ": " << frames.error();
     ASSERT_EQ(frames->size(), 1u);
     EXPECT_LT(luma_error(pack_nv12(frames->front()), i), 3.0);

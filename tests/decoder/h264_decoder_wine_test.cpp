@@ -47,7 +47,7 @@ void expect_reference_pictures(const std::vector<StoredUnit>& units) {
   size_t pictures = 0;
   uint64_t last_time = 0;
   for (const StoredUnit& unit : units) {
-    auto frames = decoder.decode(unit.data, unit.pts_us);
+    auto frames = decoder.decode(Payload::copy_of(unit.data), unit.pts_us);
     ASSERT_TRUE(frames.ok()) << frames.error() << " at time " << unit.pts_us;
     for (const Picture& picture : frames.value()) {
       const Nv12Frame frame = pack_nv12(picture);
@@ -126,7 +126,7 @@ TEST(H264DecoderWine, SizeChangeNeverGivesAWrongSizedPicture) {
   }
   for (size_t i = 0; i < units->size(); ++i) {
     const StoredUnit& unit = (*units)[i];
-    auto frames = created.value()->decode(unit.data, unit.pts_us);
+    auto frames = created.value()->decode(Payload::copy_of(unit.data), unit.pts_us);
     if (!frames) {
       EXPECT_GE(i, first_large) << frames.error();
       continue;

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
       StoredUnit stored;
       stored.pts_us = unit.pts_us;
       stored.keyframe = unit.keyframe;
-      auto frames = decoder->decode(unit.data, unit.pts_us);
+      auto frames = decoder->decode(korvex::Payload::copy_of(unit.data), unit.pts_us);
       if (!frames || frames->size() > 1) {
         std::fprintf(stderr, "reference decode failed at pts %llu\n",
                      static_cast<unsigned long long>(unit.pts_us));

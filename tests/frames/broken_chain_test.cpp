@@ -22,8 +22,8 @@ constexpr uint8_t kDamaged = 0xDD;
 // back, as Wine's decoder does.
 class ChainDecoder : public decoder::H264Decoder {
  public:
-  Result<std::span<const Picture>> decode(std::span<const uint8_t> data, uint64_t index) override {
-    const bool intact = data[0] == 1 || (last_ && *last_ + 1 == index && last_intact_);
+  Result<std::span<const Picture>> decode(Payload data, uint64_t index) override {
+    const bool intact = data.data()[0] == 1 || (last_ && *last_ + 1 == index && last_intact_);
     last_ = index;
     last_intact_ = intact;
     Nv12Frame picture{std::vector<uint8_t>(6, intact ? 0x10 : kDamaged), index, 2, 2};
@@ -75,7 +75,7 @@ TEST(BrokenChain, ADecoderTwoThirdsAsFastAsTheStreamWritesOnlyIntactPictures) {
 
   for (uint64_t i = 0; i < kFrames; ++i) {
     const bool keyframe = i % kGop == 0;
-    queue->push(Frame{{static_cast<uint8_t>(keyframe ? 1 : 0)}, i, keyframe});
+    queue->push(Frame{Payload::copy_of(std::vector<uint8_t>{keyframe}), i, keyframe});
     if (i % 3 != 2 && queue->len() > 0) {  // two decoder steps for every three frames
       loop.handle(queue->pop());
     }

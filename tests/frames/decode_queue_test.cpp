@@ -14,7 +14,8 @@ constexpr int64_t kConfigure = -1;
 constexpr int64_t kRequest = -2;
 
 Frame frame(uint64_t pts, bool keyframe) {
-  return Frame{std::vector<uint8_t>(16, static_cast<uint8_t>(pts)), pts, keyframe};
+  return Frame{Payload::copy_of(std::vector<uint8_t>(16, static_cast<uint8_t>(pts))), pts,
+               keyframe};
 }
 
 int64_t label(const DecodeWork& work) {
@@ -172,7 +173,7 @@ TEST(DecodeQueue, AllKeyframesEvictsTheOldestFrame) {
 
 TEST(DecodeQueue, TheByteLimitEvictsByTheSameRuleAndALargerFrameGoesAlone) {
   auto sized = [](uint64_t pts, bool keyframe, size_t bytes) {
-    return Frame{std::vector<uint8_t>(bytes), pts, keyframe};
+    return Frame{Payload::copy_of(std::vector<uint8_t>(bytes)), pts, keyframe};
   };
   DecodeQueue queue(8, 1000);
   queue.push(sized(1, true, 400));

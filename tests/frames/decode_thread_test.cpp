@@ -18,8 +18,8 @@ class FakeDecoder : public decoder::H264Decoder {
  public:
   FakeDecoder(uint32_t width, uint32_t height) : width_(width), height_(height) {}
 
-  Result<std::span<const Picture>> decode(std::span<const uint8_t> data, uint64_t pts_us) override {
-    if (!data.empty() && data[0] == 0xEE) {
+  Result<std::span<const Picture>> decode(Payload data, uint64_t pts_us) override {
+    if (!data.empty() && data.data()[0] == 0xEE) {
       return fail("ProcessInput: broken");
     }
     frame_.width = width_;
@@ -68,7 +68,9 @@ struct Harness {
   }
 
   void frame(uint64_t pts, bool keyframe, bool broken = false) {
-    loop.handle(Frame{{broken ? uint8_t{0xEE} : uint8_t{0x65}}, pts, keyframe});
+    loop.handle(
+        Frame{Payload::copy_of(std::vector<uint8_t>{broken ? uint8_t{0xEE} : uint8_t{0x65}}), pts,
+              keyframe});
   }
 };
 
@@ -105,7 +107,7 @@ TEST(DecodeThread, StartsOnceADecoderHasBeenMadeAndDroppedThenWaitsForTheStream)
   }
 
   // The loop starts without a decoder: a non-key frame is dropped, not decoded.
-  queue->push(Frame{{0x41}, 1, false});
+  queue->push(Frame{Payload::copy_of(std::vector<uint8_t>{0x41}), 1, false});
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (counters->frames_dropped == 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -154,8 +156,8 @@ TEST(DecodeLoop, FailedCreationIsReportedAndRetriedAtTheNextKeyframe) {
   };
   DecodeLoop loop(std::move(context));
   loop.handle(Configure{1280, 720});
-  loop.handle(Frame{{0x41}, 1, false});
-  loop.handle(Frame{{0x65}, 2, true});
+  loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>{0x41}), 1, false});
+  loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>{0x65}), 2, true});
   EXPECT_EQ(attempts, 2);
   EXPECT_EQ(h.counters->frames_dropped, 2u);
   ASSERT_EQ(h.lines.size(), 2u);
@@ -189,6 +191,23 @@ TEST(DecodeLoop, FiveFailuresInARowRecreateTheDecoderFourDoNot) {
     h.frame(40 + i, false, true);
   }
   EXPECT_EQ(h.created.size(), 2u);
+}
+
+TEST(DecodeLoop, AFailedUnitOfAMebibyteEndsTheDecoderUntilTheNextKeyframe) {
+  Harness h;
+  h.loop.handle(Configure{640, 360});
+  h.loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>(1024 * 1024 - 1, 0xEE)), 1, true});
+  EXPECT_TRUE(h.loop.has_decoder());
+  h.loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>(1024 * 1024, 0xEE)), 2, true});
+  EXPECT_FALSE(h.loop.has_decoder());
+  EXPECT_EQ(h.counters->decode_errors, 2u);
+  EXPECT_EQ(h.keyframe_requests, 2);
+
+  h.frame(3, false);  // dropped: nothing to decode it with
+  EXPECT_EQ(h.counters->frames_dropped, 1u);
+  h.frame(4, true);
+  EXPECT_EQ(h.created, (std::vector<std::pair<uint32_t, uint32_t>>{{640, 360}, {640, 360}}));
+  EXPECT_EQ(h.written, std::vector<uint64_t>{4});
 }
 
 TEST(DecodeLoop, AKeyframeRequestFromTheQueueAsksThePhoneAndNothingElse) {

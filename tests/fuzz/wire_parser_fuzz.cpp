@@ -53,7 +53,7 @@ size_t wire_size(const Message& m) {
                              } else if constexpr (std::is_same_v<T, msg::Control>) {
                                return x.payload.size();
                              } else if constexpr (std::is_same_v<T, msg::Audio>) {
-                               return 8 + 2 * x.samples.size();
+                               return 8 + x.pcm.size();
                              } else if constexpr (std::is_same_v<T, msg::Ping>) {
                                return 8;
                              } else {
@@ -75,19 +75,16 @@ Bytes encode(const Message& m) {
         using T = std::decay_t<decltype(x)>;
         Bytes payload;
         if constexpr (std::is_same_v<T, msg::Hello>) {
-          return encode_message(1, 0, x.json);
+          return encode_message(1, 0, x.json.bytes());
         } else if constexpr (std::is_same_v<T, msg::Video>) {
           append_u64(payload, x.pts);
-          payload.insert(payload.end(), x.data.begin(), x.data.end());
+          payload.insert(payload.end(), x.data.bytes().begin(), x.data.bytes().end());
           return encode_message(2, x.keyframe ? kFlagKeyframe : 0, payload);
         } else if constexpr (std::is_same_v<T, msg::Control>) {
-          return encode_message(3, 0, x.payload);
+          return encode_message(3, 0, x.payload.bytes());
         } else if constexpr (std::is_same_v<T, msg::Audio>) {
           append_u64(payload, 0);
-          for (int16_t s : x.samples) {
-            payload.push_back(static_cast<uint8_t>(s));
-            payload.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
-          }
+          payload.insert(payload.end(), x.pcm.bytes().begin(), x.pcm.bytes().end());
           return encode_message(4, x.silent ? kFlagSilent : 0, payload);
         } else if constexpr (std::is_same_v<T, msg::Ping>) {
           append_u64(payload, x.value);

@@ -41,7 +41,8 @@ TEST(Snapshot, CopiesCountersAndAddsTheQueuesDropsToDrops) {
   DecodeQueue queue(2, 64 << 20);
   queue.push(Configure{1280, 720});
   for (int i = 0; i < 7; ++i) {
-    queue.push(Frame{{1, 2, 3}, static_cast<uint64_t>(i), i == 0 || i == 5});
+    queue.push(Frame{Payload::copy_of(std::vector<uint8_t>{1, 2, 3}), static_cast<uint64_t>(i),
+                     i == 0 || i == 5});
   }
   const CounterSnapshot s = take_snapshot(counters, queue);
   EXPECT_EQ(s.frames_received, 12u);

@@ -112,6 +112,22 @@ TEST(ParseHello, EachInvalidFormIsRejected) {
   }
 }
 
+// Long runs of whitespace between tokens are read as one byte, never inside
+// a string, whatever quotes and backslashes the string holds.
+TEST(ParseHello, WhitespaceBetweenTokensAndInsideStrings) {
+  const std::string pad(100000, ' ');
+  const auto hello =
+      parse(pad + "{" + pad + R"("name")" + pad + ":\t\r\n " + R"("a  \"  b\\  c ")" + pad + "," +
+            R"("app":"x \\\"  ")" + ",\n" + pad + R"("width" :  640  )" + pad + "}" + pad);
+  ASSERT_TRUE(hello.ok()) << hello.error();
+  EXPECT_EQ(hello->name, "a  \"  b\\  c ");
+  EXPECT_EQ(hello->app, "x \\\"  ");
+  EXPECT_EQ(hello->width, 640u);
+  // Whitespace still separates what it separates.
+  EXPECT_FALSE(parse("[\"n\", \"a\", 6 40]").ok());
+  EXPECT_FALSE(parse("{\"width\":1 \n\n 2}").ok());
+}
+
 TEST(ParseHello, NulBytesAreNotTheEndOfTheDocument) {
   EXPECT_FALSE(parse(std::string_view("{}\0", 3)).ok());
   EXPECT_FALSE(parse(std::string_view("{\"name\":\"a\"}\0{\"x\":1}", 18)).ok());

@@ -3,7 +3,17 @@
 // Field-by-field equality of decoded messages, so whole message lists can be
 // compared in tests and in the fuzz harness.
 
+#include <algorithm>
+
 #include "protocol/wire.hpp"
+
+namespace korvex {
+
+inline bool operator==(const Payload& a, const Payload& b) {
+  return std::ranges::equal(a.bytes(), b.bytes());
+}
+
+}  // namespace korvex
 
 namespace korvex::protocol::msg {
 
@@ -17,7 +27,7 @@ inline bool operator==(const Control& a, const Control& b) {
   return a.payload == b.payload;
 }
 inline bool operator==(const Audio& a, const Audio& b) {
-  return a.samples == b.samples && a.silent == b.silent;
+  return a.pcm == b.pcm && a.silent == b.silent;
 }
 inline bool operator==(const Ping& a, const Ping& b) {
   return a.value == b.value && a.reply == b.reply;

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <initializer_list>
+#include <iterator>
 #include <string_view>
 #include <vector>
 
@@ -45,6 +48,19 @@ Bytes counting(size_t n) {
   return out;
 }
 
+Payload payload(const Bytes& bytes) {
+  return Payload::copy_of(bytes);
+}
+
+Payload s16(std::initializer_list<int16_t> samples) {
+  Bytes out;
+  for (const int16_t s : samples) {
+    out.push_back(static_cast<uint8_t>(s));
+    out.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
+  }
+  return payload(out);
+}
+
 template <class T>
 T only(const std::vector<Message>& messages) {
   EXPECT_EQ(messages.size(), 1u);
@@ -70,12 +86,12 @@ TEST(Parser, DecodesEveryKindInStreamOrderFromOneFeed) {
       ping(5, kFlagReply) + message(MessageType::bye, 0, {});
   Parser parser;
   const std::vector<Message> expected = {
-      msg::Hello{text(R"({"name":"phone"})")},
-      msg::Video{0x0102030405060708, counting(300), true},
-      msg::Video{42, {9}, false},
-      msg::Control{text("{}")},
-      msg::Audio{{1, -1, -32768, 32767}, false},
-      msg::Audio{{0}, true},
+      msg::Hello{payload(text(R"({"name":"phone"})"))},
+      msg::Video{0x0102030405060708, payload(counting(300)), true},
+      msg::Video{42, payload({9}), false},
+      msg::Control{payload(text("{}"))},
+      msg::Audio{s16({1, -1, -32768, 32767}), false},
+      msg::Audio{s16({0}), true},
       msg::Ping{0xfedcba9876543210, false},
       msg::Ping{5, true},
       msg::Bye{},
@@ -94,7 +110,7 @@ TEST(Parser, IgnoresReservedBytesAndUnlistedFlagBits) {
   const auto out = parser.feed(video + audio + ping(3, 0xfe));
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(std::get<msg::Video>(out[0]), (msg::Video{1, {}, false}));
-  EXPECT_EQ(std::get<msg::Audio>(out[1]), (msg::Audio{{2}, false}));
+  EXPECT_EQ(std::get<msg::Audio>(out[1]), (msg::Audio{s16({2}), false}));
   EXPECT_EQ(std::get<msg::Ping>(out[2]), (msg::Ping{3, false}));
 }
 
@@ -114,7 +130,7 @@ TEST(Parser, MagicInsideAPayloadIsData) {
   Parser parser;
   const auto out = parser.feed(message(MessageType::control, 0, inner) +
                                message(static_cast<MessageType>(7), 0, inner) + ping(1));
-  EXPECT_EQ(out, (std::vector<Message>{msg::Control{inner}, msg::Ping{1, false}}));
+  EXPECT_EQ(out, (std::vector<Message>{msg::Control{payload(inner)}, msg::Ping{1, false}}));
 }
 
 TEST(Parser, ReassemblesHeadersAndPayloadsSplitOverManyFeeds) {
@@ -127,7 +143,7 @@ TEST(Parser, ReassemblesHeadersAndPayloadsSplitOverManyFeeds) {
     ASSERT_TRUE(parser.feed(std::span(video).subspan(at, step)).empty()) << "at " << at;
   }
   const auto frame = only<msg::Video>(parser.feed(std::span(video).subspan(at)));
-  EXPECT_EQ(frame, (msg::Video{77, counting(5000), true}));
+  EXPECT_EQ(frame, (msg::Video{77, payload(counting(5000)), true}));
 }
 
 TEST(Parser, AnySplitPointGivesTheSameMessages) {
@@ -172,6 +188,63 @@ TEST(Parser, ReceivingIntoItsBufferGivesWhatFeedingGives) {
   }
 }
 
+// A message larger than a receive keeps the buffer it arrived in: its payload
+// is not copied out (only what arrived before the buffer grew to it moved),
+// it has zeroed padding after it, and what came in the same receive before or
+// behind it parses as ever.
+TEST(Parser, ALargePayloadStaysWhereItWasReceived) {
+  const Bytes stream = ping(1) +
+                       message(MessageType::video, kFlagKeyframe, le64(5) + counting(100000)) +
+                       ping(2) + message(MessageType::hello, 0, counting(70000)) +
+                       message(MessageType::control, 0, counting(65537)) + ping(3);
+  const auto whole = Parser().feed(stream);
+  ASSERT_EQ(whole.size(), 6u);
+  for (const size_t chunk : {size_t{4096}, size_t{65536}, size_t{65536 + 333}}) {
+    struct Receive {
+      const uint8_t* where;
+      size_t size;
+      size_t stream_offset;
+    };
+    std::vector<Receive> receives;
+    Parser parser;
+    std::vector<Message> out;
+    for (size_t at = 0; at < stream.size();) {
+      const std::span<uint8_t> space = parser.receive_space(chunk);
+      const size_t n = std::min({chunk, space.size(), stream.size() - at});
+      std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, space.begin());
+      receives.push_back({space.data(), n, at});
+      at += n;
+      auto got = parser.commit(n);
+      out.insert(out.end(), std::make_move_iterator(got.begin()),
+                 std::make_move_iterator(got.end()));
+    }
+    ASSERT_EQ(out, whole) << "chunks of " << chunk;
+    // Where each payload begins in the stream.
+    const size_t video_at = kHeaderSize + 8 + kHeaderSize + 8;
+    const size_t hello_at = video_at + 100000 + kHeaderSize + 8 + kHeaderSize;
+    const size_t control_at = hello_at + 70000 + kHeaderSize;
+    const std::pair<const Payload*, size_t> large[] = {
+        {&std::get<msg::Video>(out[1]).data, video_at},
+        {&std::get<msg::Hello>(out[3]).json, hello_at},
+        {&std::get<msg::Control>(out[4]).payload, control_at}};
+    for (const auto& [payload, offset] : large) {
+      // The payload's last byte, received after the buffer grew to the message.
+      const uint8_t* p = payload->data();
+      const uint8_t* last = p + payload->size() - 1;
+      const auto r = std::find_if(receives.begin(), receives.end(), [last](const Receive& r) {
+        return last >= r.where && last < r.where + r.size;
+      });
+      if (payload->size() > chunk) {
+        ASSERT_NE(r, receives.end()) << "a copy, chunks of " << chunk;
+        EXPECT_EQ(r->stream_offset + static_cast<size_t>(last - r->where),
+                  offset + payload->size() - 1);
+      }
+      EXPECT_TRUE(std::all_of(p + payload->size(), p + payload->size() + kPayloadPadding,
+                              [](uint8_t b) { return b == 0; }));
+    }
+  }
+}
+
 // A largest message received in 256 KiB pieces: the buffer holds that message
 // and no more, and is back to one receive's size once it is done.
 TEST(Parser, GrowsToTheMessageBeingReceivedAndGivesTheRoomBackAfterIt) {
@@ -197,9 +270,9 @@ TEST(Parser, GrowsToTheMessageBeingReceivedAndGivesTheRoomBackAfterIt) {
     out.insert(out.end(), got.begin(), got.end());
   }
   ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(std::get<msg::Audio>(out[0]).samples.size(), (kMaxPayload - 8) / 2);
+  EXPECT_EQ(std::get<msg::Audio>(out[0]).pcm.size(), kMaxPayload - 8);
   EXPECT_EQ(std::get<msg::Ping>(out[1]).value, 7u);
-  EXPECT_EQ(std::get<msg::Video>(out[2]).data, Bytes(kChunk, 0x22));
+  EXPECT_EQ(std::get<msg::Video>(out[2]).data, payload(Bytes(kChunk, 0x22)));
 }
 
 TEST(Parser, AcceptsTheLargestPayloadAndClearsEverythingOnALargerOne) {
@@ -240,7 +313,7 @@ TEST(Parser, DropsPayloadsTooShortForTheirKind) {
                   message(MessageType::bye, 0, text("ignored")));
   const std::vector<Message> expected = {
       msg::Video{11, {}, true}, msg::Audio{{}, false},
-      msg::Audio{{}, false},    msg::Audio{{1, 2}, false},
+      msg::Audio{{}, false},    msg::Audio{s16({1, 2}), false},
       msg::Ping{12, false},     msg::Hello{},
       msg::Control{},           msg::Bye{},
   };

@@ -8,12 +8,17 @@
 namespace korvex::server {
 namespace {
 
-protocol::msg::Audio audio(std::vector<int16_t> samples, bool silent = false) {
-  return protocol::msg::Audio{std::move(samples), silent};
+protocol::msg::Audio audio(const std::vector<int16_t>& samples, bool silent = false) {
+  std::vector<uint8_t> pcm;
+  for (const int16_t s : samples) {
+    pcm.push_back(static_cast<uint8_t>(s));
+    pcm.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
+  }
+  return protocol::msg::Audio{Payload::copy_of(pcm), silent};
 }
 
 float convert(const protocol::msg::Audio& a, float gain, std::vector<float>& scratch) {
-  return convert_audio(a.samples, a.silent, gain, scratch);
+  return convert_audio(a.pcm.bytes(), a.silent, gain, scratch);
 }
 
 TEST(ConvertAudio, ScalesByOneOver32768ThenGainAndClamps) {

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <span>
 #include <variant>
 #include <vector>
 
@@ -10,7 +11,7 @@
 namespace korvex::phone_sim {
 namespace {
 
-bool is_keyframe_request(const std::vector<uint8_t>& payload) {
+bool is_keyframe_request(std::span<const uint8_t> payload) {
   const auto doc = nlohmann::json::parse(payload.begin(), payload.end(), nullptr, false);
   if (!doc.is_object()) {
     return false;
@@ -39,7 +40,7 @@ void handle(Session& session, const protocol::Message& message) {
     }
     ++session.counts.pings_answered;
   } else if (const auto* control = std::get_if<protocol::msg::Control>(&message)) {
-    if (is_keyframe_request(control->payload)) {
+    if (is_keyframe_request(control->payload.bytes())) {
       ++session.counts.keyframe_requests;
       session.keyframe_wanted = true;  // the next picture becomes an IDR
     }
