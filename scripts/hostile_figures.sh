@@ -38,17 +38,19 @@ wait_ready() {
   exit 1
 }
 
-receiver_pid=
-trap '[[ -n $receiver_pid ]] && kill -INT "$receiver_pid" 2>/dev/null' EXIT
-status=0
-
-if [[ $targets != wine ]]; then
-  echo "Native receiver (linux-release), $(nproc) CPUs; load: $(uptime)"
-  $bin/korvex-receiver --no-audio --no-vcam --no-mdns >"$out/receiver.txt" 2>&1 &
+# attack OUTPUT RECEIVER... [PEER ARGS] -- FRAMES...: starts the receiver
+# (the words before the first option) with its output in OUTPUT, runs every
+# attack against it, says whether it survived them, then stops it.
+attack() {
+  local output=$1 receiver=()
+  shift
+  while [[ $# -gt 0 && $1 != -* ]]; do
+    receiver+=("$1") && shift
+  done
+  "${receiver[@]}" --no-audio --no-vcam --no-mdns >"$output" 2>&1 &
   receiver_pid=$!
-  wait_ready "$out/receiver.txt"
-  $bin/korvex-hostile-peer --sim $bin/korvex-phone-sim --pid "$receiver_pid" --judge-memory "$@" \
-    -- $bin/korvex-frames || status=1
+  wait_ready "$output"
+  $bin/korvex-hostile-peer --sim $bin/korvex-phone-sim --pid "$receiver_pid" "$@" || status=1
   if kill -0 "$receiver_pid" 2>/dev/null; then
     echo "receiver still running after every attack"
   else
@@ -57,6 +59,15 @@ if [[ $targets != wine ]]; then
   kill -INT "$receiver_pid"
   wait "$receiver_pid" || true
   receiver_pid=
+}
+
+receiver_pid=
+trap '[[ -n $receiver_pid ]] && kill -INT "$receiver_pid" 2>/dev/null' EXIT
+status=0
+
+if [[ $targets != wine ]]; then
+  echo "Native receiver (linux-release), $(nproc) CPUs; load: $(uptime)"
+  attack "$out/receiver.txt" "$bin/korvex-receiver" --judge-memory "$@" -- $bin/korvex-frames
   echo "load after: $(uptime)"
 fi
 [[ $targets == native ]] && exit $status
@@ -68,21 +79,10 @@ if [[ ! -f $exe ]]; then
 fi
 echo "Windows build under Wine; load: $(uptime)"
 wine_run=(cmake/wine-run.sh build/windows/wineprefix)
-"${wine_run[@]}" "$exe" --no-audio --no-vcam --no-mdns >"$out/receiver-wine.txt" 2>&1 &
-receiver_pid=$!
-wait_ready "$out/receiver-wine.txt"
 # wine-run.sh ends in exec: the launcher's process is the program's, whose
 # threads and descriptors are Wine's as well as the receiver's.
-$bin/korvex-hostile-peer --sim $bin/korvex-phone-sim --pid "$receiver_pid" "$@" \
-  -- "${wine_run[@]}" build/windows/korvex-frames.exe || status=1
-if kill -0 "$receiver_pid" 2>/dev/null; then
-  echo "receiver still running after every attack"
-else
-  echo "RECEIVER EXITED" && status=1
-fi
-kill -INT "$receiver_pid"
-wait "$receiver_pid" || true
-receiver_pid=
+attack "$out/receiver-wine.txt" "${wine_run[@]}" "$exe" "$@" \
+  -- "${wine_run[@]}" build/windows/korvex-frames.exe
 WINEPREFIX="$PWD/build/windows/wineprefix" wineserver -k 2>/dev/null || true
 echo "load after: $(uptime)"
 exit $status

@@ -1,10 +1,29 @@
 #include "audio/stream_keeper.hpp"
 
+#include <mutex>
+#include <vector>
+
 #include <fmt/format.h>
 
 #include "platform/thread.hpp"
 
 namespace korvex::audio {
+
+namespace {
+
+// The keepers that exist, so that stop_all can reach them from the console
+// event's thread. Its lock is taken before a keeper's, never after.
+struct Registry {
+  std::mutex lock;
+  std::vector<StreamKeeper*> live;  // guarded by lock
+};
+
+Registry& registry() {
+  static Registry instance;
+  return instance;
+}
+
+}  // namespace
 
 StreamKeeper::StreamKeeper(Reopen reopen, OnError on_error, OnBack on_back,
                            std::chrono::milliseconds retry)
@@ -13,15 +32,33 @@ StreamKeeper::StreamKeeper(Reopen reopen, OnError on_error, OnBack on_back,
   shared_->on_error = std::move(on_error);
   shared_->on_back = std::move(on_back);
   shared_->retry = retry;
+  std::lock_guard hold(registry().lock);
+  registry().live.push_back(this);
 }
 
 StreamKeeper::~StreamKeeper() {
+  {
+    std::lock_guard hold(registry().lock);
+    std::erase(registry().live, this);
+  }
+  stop();
+}
+
+void StreamKeeper::stop() {
   std::unique_lock hold(shared_->lock);
   shared_->stop = true;
   shared_->changed.notify_all();
   shared_->changed.wait(hold, [this] { return !shared_->running; });
-  const auto stream = std::move(shared_->stream);
+  auto stream = std::move(shared_->stream);
   hold.unlock();  // the stream's render thread may be reporting a failure
+  stream.reset();
+}
+
+void StreamKeeper::stop_all() {
+  std::lock_guard hold(registry().lock);
+  for (StreamKeeper* keeper : registry().live) {
+    keeper->stop();
+  }
 }
 
 ErrorCallback StreamKeeper::error_callback() const {
@@ -44,7 +81,12 @@ ErrorCallback StreamKeeper::report_to(const std::shared_ptr<Shared>& shared) {
 
 Result<void> StreamKeeper::keep(std::unique_ptr<OutputStream> stream) {
   {
-    std::lock_guard hold(shared_->lock);
+    std::unique_lock hold(shared_->lock);
+    if (shared_->stop) {  // stopped while the stream was opening
+      hold.unlock();
+      stream.reset();
+      return {};
+    }
     shared_->stream = std::move(stream);
     shared_->running = true;
   }

@@ -34,8 +34,17 @@ class StreamKeeper {
   StreamKeeper(Reopen reopen, OnError on_error, OnBack on_back, std::chrono::milliseconds retry);
   StreamKeeper(const StreamKeeper&) = delete;
   StreamKeeper& operator=(const StreamKeeper&) = delete;
-  // Stops the keeper's thread (waiting for an attempt under way), then the stream.
-  ~StreamKeeper();
+  ~StreamKeeper();  // stop()
+
+  // Stops the keeper's thread (waiting for an attempt under way), then the
+  // stream, whose render thread it waits for. Safe from any thread and more
+  // than once; nothing plays afterwards.
+  void stop();
+
+  // stop() on every keeper that exists, for the end of the process: under
+  // Wine, the sound system's own thread of a playing stream crashed the exit
+  // now and then when the process ended around it.
+  static void stop_all();
 
   // What the first stream reports its failure through.
   ErrorCallback error_callback() const;

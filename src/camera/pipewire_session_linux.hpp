@@ -1,9 +1,9 @@
 #pragma once
 
-// A connection to the user's PipeWire server on a loop thread of its own, for
-// the camera listing and the probe. Everything that touches the server's
-// objects runs with the loop locked (Lock), and every wait for the server is
-// bounded, so a silent server cannot hang a one-shot mode.
+// The PipeWire connection of the camera listing and the probe. Everything
+// that touches the server's objects runs with the loop locked (Lock), and
+// every wait for the server is bounded, so a silent server cannot hang a
+// one-shot mode.
 
 #include <pipewire/pipewire.h>
 
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "common/result.hpp"
+#include "pipewire/connection_linux.hpp"
 
 namespace korvex::camera {
 
@@ -19,37 +20,34 @@ class PipeWireSession {
  public:
   // Fails with "PipeWire: {cause}", among others when no server runs.
   static Result<std::unique_ptr<PipeWireSession>> connect();
-  ~PipeWireSession();
+  ~PipeWireSession() = default;
   PipeWireSession(const PipeWireSession&) = delete;
   PipeWireSession& operator=(const PipeWireSession&) = delete;
 
   // Holds the loop's lock for its scope.
   class Lock {
    public:
-    explicit Lock(PipeWireSession& session) : loop_(session.loop_) { pw_thread_loop_lock(loop_); }
-    ~Lock() { pw_thread_loop_unlock(loop_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
+    explicit Lock(PipeWireSession& session) : held_(*session.connection_) {}
 
    private:
-    pw_thread_loop* loop_;
+    pipewire::Connection::Lock held_;
   };
 
   // With the lock held.
-  pw_core* core() const { return core_; }
-  pw_loop* loop() const { return pw_thread_loop_get_loop(loop_); }
+  pw_core* core() const { return connection_->core(); }
+  pw_loop* loop() const { return connection_->loop(); }
   // The server's first error, empty while there is none.
   const std::string& error() const { return error_; }
   // Wakes a wait(); for events that change what it waits for.
-  void signal() { pw_thread_loop_signal(loop_, false); }
+  void signal() { pw_thread_loop_signal(connection_->thread_loop(), false); }
   // Waits, lock held, until `done()` holds, the server fails or `limit_ns`
   // has passed; says whether `done()` held.
   template <class Done>
   bool wait(Done done, int64_t limit_ns) {
     timespec deadline{};
-    pw_thread_loop_get_time(loop_, &deadline, limit_ns);
+    pw_thread_loop_get_time(connection_->thread_loop(), &deadline, limit_ns);
     while (!done() && error_.empty()) {
-      if (pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) {
+      if (pw_thread_loop_timed_wait_full(connection_->thread_loop(), &deadline) != 0) {
         break;
       }
     }
@@ -66,13 +64,11 @@ class PipeWireSession {
 
   static const pw_core_events kCoreEvents;
 
-  pw_thread_loop* loop_ = nullptr;
-  pw_context* context_ = nullptr;
-  pw_core* core_ = nullptr;
-  spa_hook core_listener_{};
   int pending_seq_ = -1;
   bool synced_ = false;
   std::string error_;
+  // Last, so that it goes first: no event comes once it is gone.
+  std::unique_ptr<pipewire::Connection> connection_;
 };
 
 }  // namespace korvex::camera

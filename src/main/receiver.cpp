@@ -44,6 +44,9 @@ void on_console_event() {
   // A node left behind would be listed as an input until the server noticed
   // the receiver's connection is gone.
   audio::withdraw_microphone();
+  // Under Wine the sound system's thread of a playing stream, ended with the
+  // process, crashed the exit now and then (a segfault instead of status 0).
+  audio::StreamKeeper::stop_all();
   // Phones would otherwise keep listing a receiver that is gone until the
   // records expire (75 minutes for the service's pointer record).
   discovery::withdraw_advertisement();

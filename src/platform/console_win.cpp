@@ -4,6 +4,7 @@
 
 #include "platform/console.hpp"
 #include "platform/system_text_win.hpp"
+#include "platform/thread_end_win.hpp"
 
 namespace korvex::platform {
 namespace {
@@ -91,7 +92,10 @@ bool install_console_event_handler(void (*handler)()) {
 void exit_process(int status) {
   // At once, as on Linux: ExitProcess would first run every DLL's detach code
   // while the audio render and network threads are still working, which can
-  // crash the exit (seen with the audio stack under Wine).
+  // crash the exit (seen with the audio stack under Wine). Threads that are
+  // ending on their own (a phone's reader just after it left) are let go
+  // first: terminated half-way through their exit, they crash it as well.
+  settle_spawned_threads();
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
   ExitProcess(static_cast<UINT>(status));  // not reached
 }

@@ -10,6 +10,7 @@ Result<void> spawn_thread(std::string name, std::function<void()> body) {
     std::thread([name = std::move(name), body = std::move(body)] {
       set_current_thread_name(name);
       body();
+      end_spawned_thread();
     }).detach();
   } catch (const std::system_error& e) {
     return fail(e.what());

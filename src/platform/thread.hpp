@@ -15,6 +15,11 @@ namespace korvex::platform {
 // reason when the thread cannot be created.
 Result<void> spawn_thread(std::string name, std::function<void()> body);
 
+// Called by every thread spawn_thread started, once its body has returned.
+// On Windows it records the thread as ending, so that exit_process can wait
+// for it, or keeps it from ending once exit_process has begun.
+void end_spawned_thread();
+
 // Names the calling thread as debuggers and process tools show it.
 void set_current_thread_name(const std::string& name);
 

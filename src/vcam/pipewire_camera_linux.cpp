@@ -5,13 +5,13 @@
 #include <spa/utils/result.h>
 #include <time.h>
 
-#include <cerrno>
 #include <string>
 #include <unordered_map>
 
 #include <fmt/format.h>
 
 #include "picture/camera_picture.hpp"
+#include "pipewire/connection_linux.hpp"
 #include "platform/console.hpp"
 #include "platform/os_error.hpp"
 #include "vcam/virtual_camera.hpp"
@@ -70,10 +70,8 @@ class PipeWireCamera final : public Camera {
   static const pw_core_events kCoreEvents;
   static const pw_stream_events kStreamEvents;
 
-  pw_thread_loop* loop_ = nullptr;
-  pw_context* context_ = nullptr;
-  pw_core* core_ = nullptr;
-  spa_hook core_listener_{};
+  std::unique_ptr<pipewire::Connection> connection_;
+  pw_thread_loop* loop_ = nullptr;  // the connection's
   pw_stream* stream_ = nullptr;
   spa_hook stream_listener_{};
   spa_source* timer_ = nullptr;
@@ -126,48 +124,24 @@ const pw_stream_events PipeWireCamera::kStreamEvents = [] {
 }();
 
 PipeWireCamera::~PipeWireCamera() {
-  if (loop_ != nullptr) {
-    pw_thread_loop_lock(loop_);
+  if (connection_ == nullptr) {
+    return;
+  }
+  {
+    pipewire::Connection::Lock lock(*connection_);
     destroy_node();
-    if (core_ != nullptr) {
-      spa_hook_remove(&core_listener_);
-      pw_core_disconnect(core_);
-    }
-    pw_thread_loop_unlock(loop_);
-    pw_thread_loop_stop(loop_);
   }
-  if (context_ != nullptr) {
-    pw_context_destroy(context_);
-  }
-  if (loop_ != nullptr) {
-    pw_thread_loop_destroy(loop_);
-  }
+  connection_.reset();  // before the fields its loop thread uses
 }
 
 Result<void> PipeWireCamera::connect() {
-  pw_init(nullptr, nullptr);
-  loop_ = pw_thread_loop_new("pipewire", nullptr);
-  if (loop_ == nullptr) {
-    return fail("PipeWire: loop: " + platform::last_os_error_text());
+  auto connection = pipewire::Connection::start();
+  if (!connection) {
+    return fail(connection.error());
   }
-  context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
-  if (context_ == nullptr) {
-    return fail("PipeWire: context: " + platform::last_os_error_text());
-  }
-  if (pw_thread_loop_start(loop_) != 0) {
-    return fail("PipeWire: loop thread: " + platform::last_os_error_text());
-  }
-  pw_thread_loop_lock(loop_);
-  core_ = pw_context_connect(context_, nullptr, 0);
-  const int connect_error = errno;
-  if (core_ != nullptr) {
-    pw_core_add_listener(core_, &core_listener_, &kCoreEvents, this);
-  }
-  pw_thread_loop_unlock(loop_);
-  if (core_ == nullptr) {
-    return fail("PipeWire: no server to connect to: " + platform::os_error_text(connect_error));
-  }
-  return {};
+  connection_ = std::move(connection.value());
+  loop_ = connection_->thread_loop();
+  return connection_->connect(kCoreEvents, this);
 }
 
 Result<void> PipeWireCamera::start() {
@@ -176,7 +150,8 @@ Result<void> PipeWireCamera::start() {
       PW_KEY_NODE_NAME, kNodeName.data(), PW_KEY_NODE_DESCRIPTION, kCameraName.data(),
       PW_KEY_MEDIA_CLASS, "Video/Source", PW_KEY_MEDIA_ROLE, "Camera", PW_KEY_MEDIA_TYPE, "Video",
       PW_KEY_MEDIA_CATEGORY, "Capture", nullptr);
-  stream_ = pw_stream_new(core_, kCameraName.data(), properties);  // takes the properties
+  stream_ =
+      pw_stream_new(connection_->core(), kCameraName.data(), properties);  // takes the properties
   if (stream_ == nullptr) {
     const std::string cause = platform::last_os_error_text();
     pw_thread_loop_unlock(loop_);
@@ -234,7 +209,7 @@ void PipeWireCamera::shutdown() {
   // A round trip, so the node is gone from the server before the process ends.
   if (error_.empty()) {
     goodbye_done_ = false;
-    goodbye_seq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+    goodbye_seq_ = pw_core_sync(connection_->core(), PW_ID_CORE, 0);
     wait([this] { return goodbye_done_ || !error_.empty(); }, kGoodbyeTimeNs);
   }
   pw_thread_loop_unlock(loop_);

@@ -192,5 +192,31 @@ TEST(ReopenAudioOutput, AStreamThatFailsAtOnceIsReopenedAgain) {
   EXPECT_TRUE(eventually([&] { return output->keeper->playing(); }));
 }
 
+TEST(StopAudioOutput, EveryKeptStreamEndsForGood) {
+  auto cable = std::make_shared<FakeEndpoint>(std::string("CABLE Input"));
+  auto headset = std::make_shared<FakeEndpoint>(std::string("USB Headset"));
+  for (auto* endpoint : {cable.get(), headset.get()}) {
+    endpoint->ranges = std::vector<ConfigRange>{{SampleFormat::F32, 2, 48000, 48000}};
+  }
+  SharedHost host({cable, headset});
+  auto jitter = std::make_shared<jitter::JitterBuffer>(40.0);
+  auto playing = open_audio_output(host.factory(), "cable", jitter, 10ms);
+  auto retrying = open_audio_output(host.factory(), "headset", jitter, 10ms);
+  ASSERT_TRUE(playing && retrying);
+  host.unplug(headset);
+  headset->on_error("the endpoint was removed");
+  ASSERT_TRUE(eventually([&] { return headset->streams == 0; }));
+
+  StreamKeeper::stop_all();
+  EXPECT_EQ(cable->streams, 0);
+  EXPECT_FALSE(playing->keeper->playing());
+  // Back while stopped: not opened again.
+  host.plug(headset);
+  std::this_thread::sleep_for(100ms);  // some ten attempts' time
+  EXPECT_EQ(headset->plays, 1);
+  EXPECT_EQ(headset->streams, 0);
+  StreamKeeper::stop_all();  // nothing left to stop
+}
+
 }  // namespace
 }  // namespace korvex::audio

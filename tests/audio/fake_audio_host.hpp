@@ -18,6 +18,9 @@ namespace korvex::audio::testing {
 struct FakeStream final : OutputStream {
   Result<void> play_result;
   std::atomic<int>* plays = nullptr;
+  std::atomic<int>* streams;  // counts the streams that exist
+  explicit FakeStream(std::atomic<int>* count) : streams(count) { ++*streams; }
+  ~FakeStream() override { --*streams; }
   Result<void> play() override {
     if (plays != nullptr && play_result) {
       ++*plays;
@@ -39,6 +42,7 @@ struct FakeEndpoint final : OutputEndpoint {
   DataCallback on_data;
   ErrorCallback on_error;
   std::atomic<int> plays{0};
+  std::atomic<int> streams{0};  // built and not yet let go of
 
   explicit FakeEndpoint(Result<std::string> name) : name_result(std::move(name)) {}
 
@@ -53,7 +57,7 @@ struct FakeEndpoint final : OutputEndpoint {
     built = config;
     on_data = std::move(data);
     on_error = std::move(error);
-    auto stream = std::make_unique<FakeStream>();
+    auto stream = std::make_unique<FakeStream>(&streams);
     stream->play_result = play_result;
     stream->plays = &plays;
     return std::unique_ptr<OutputStream>(std::move(stream));

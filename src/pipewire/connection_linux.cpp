@@ -1,0 +1,54 @@
+#include "pipewire/connection_linux.hpp"
+
+#include <cerrno>
+
+#include "platform/os_error.hpp"
+
+namespace korvex::pipewire {
+
+Result<std::unique_ptr<Connection>> Connection::start() {
+  pw_init(nullptr, nullptr);
+  std::unique_ptr<Connection> connection(new Connection);
+  connection->thread_loop_ = pw_thread_loop_new("pipewire", nullptr);
+  if (connection->thread_loop_ == nullptr) {
+    return fail("PipeWire: loop: " + platform::last_os_error_text());
+  }
+  connection->context_ = pw_context_new(connection->loop(), nullptr, 0);
+  if (connection->context_ == nullptr) {
+    return fail("PipeWire: context: " + platform::last_os_error_text());
+  }
+  if (pw_thread_loop_start(connection->thread_loop_) != 0) {
+    return fail("PipeWire: loop thread: " + platform::last_os_error_text());
+  }
+  return connection;
+}
+
+Result<void> Connection::connect(const pw_core_events& events, void* data) {
+  Lock lock(*this);
+  core_ = pw_context_connect(context_, nullptr, 0);
+  if (core_ == nullptr) {
+    return fail("PipeWire: no server to connect to: " + platform::os_error_text(errno));
+  }
+  pw_core_add_listener(core_, &core_listener_, &events, data);
+  return {};
+}
+
+Connection::~Connection() {
+  if (thread_loop_ != nullptr) {
+    pw_thread_loop_lock(thread_loop_);
+    if (core_ != nullptr) {
+      spa_hook_remove(&core_listener_);
+      pw_core_disconnect(core_);
+    }
+    pw_thread_loop_unlock(thread_loop_);
+    pw_thread_loop_stop(thread_loop_);
+  }
+  if (context_ != nullptr) {
+    pw_context_destroy(context_);
+  }
+  if (thread_loop_ != nullptr) {
+    pw_thread_loop_destroy(thread_loop_);
+  }
+}
+
+}  // namespace korvex::pipewire

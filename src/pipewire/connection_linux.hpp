@@ -1,0 +1,57 @@
+#pragma once
+
+// A connection to the user's PipeWire server on a loop thread of its own, the
+// part every PipeWire client of the program shares: the thread loop, the
+// context and the core, torn down in the order the library needs.
+
+#include <pipewire/pipewire.h>
+
+#include <memory>
+
+#include "common/result.hpp"
+
+namespace korvex::pipewire {
+
+class Connection {
+ public:
+  // Starts the loop thread. Fails with "PipeWire: {cause}".
+  static Result<std::unique_ptr<Connection>> start();
+  // Connects to the server; `events` reach `data` on the loop thread from then
+  // until the connection is destroyed. Kept apart from start() so that the
+  // owner holds the connection before the first event can come. Fails with
+  // "PipeWire: no server to connect to: {cause}".
+  Result<void> connect(const pw_core_events& events, void* data);
+  // Disconnects, then stops and waits for the loop thread.
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Holds the loop's lock for its scope.
+  class Lock {
+   public:
+    explicit Lock(Connection& connection) : loop_(connection.thread_loop_) {
+      pw_thread_loop_lock(loop_);
+    }
+    ~Lock() { pw_thread_loop_unlock(loop_); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+   private:
+    pw_thread_loop* loop_;
+  };
+
+  pw_thread_loop* thread_loop() const { return thread_loop_; }
+  pw_loop* loop() const { return pw_thread_loop_get_loop(thread_loop_); }
+  // With the lock held.
+  pw_core* core() const { return core_; }
+
+ private:
+  Connection() = default;
+
+  pw_thread_loop* thread_loop_ = nullptr;
+  pw_context* context_ = nullptr;
+  pw_core* core_ = nullptr;
+  spa_hook core_listener_{};
+};
+
+}  // namespace korvex::pipewire
