@@ -110,21 +110,24 @@ class AudioOutput(unittest.TestCase):
             with self.subTest(sink=sink):
                 forget_frame_section()
                 r = self.start(["--no-vcam", "--no-mdns", "--device", device])
-                r.wait_for(lambda r: b"-> listening on TCP 45334\n" in r.out, 30)
-                rate = re.search(r'-> audio into "[^"]+" \((\d+) Hz, (\d+) ch',
-                                 r.out.decode()).groups()
-                if WINE:
-                    self.assertEqual(len(self.pulse.sink_inputs(sink)), 1)
-                else:
-                    self.assertEqual(rate, ("48000", str(channels)))
-                    self.assertEqual(self.pulse.sink_inputs(sink),
-                                     [f"float32le {channels}ch 48000Hz"])
-                recording = Recording(self.pulse, sink + ".monitor", channels)
-                tone = recorded_tone(r, recording, 1.0)
-                self.assertAlmostEqual(len(tone) / 48000, 1.0, delta=0.03)
-                self.assertAlmostEqual(frequency(tone), 1000, delta=10)
-                self.assertAlmostEqual(max(tone), 16384, delta=400)  # 8 bits: steps of 256
-                self.assertEqual(r.stop(), 0)
+                try:  # a failed sink's receiver would keep the port from the next
+                    r.wait_for(lambda r: b"-> listening on TCP 45334\n" in r.out, 30)
+                    rate = re.search(r'-> audio into "[^"]+" \((\d+) Hz, (\d+) ch',
+                                     r.out.decode()).groups()
+                    if WINE:
+                        self.assertEqual(len(self.pulse.sink_inputs(sink)), 1)
+                    else:
+                        self.assertEqual(rate, ("48000", str(channels)))
+                        self.assertEqual(self.pulse.sink_inputs(sink),
+                                         [f"float32le {channels}ch 48000Hz"])
+                    recording = Recording(self.pulse, sink + ".monitor", channels)
+                    tone = recorded_tone(r, recording, 1.0)
+                    self.assertAlmostEqual(len(tone) / 48000, 1.0, delta=0.03)
+                    self.assertAlmostEqual(frequency(tone), 1000, delta=10)
+                    self.assertAlmostEqual(max(tone), 16384, delta=400)  # 8 bits: steps of 256
+                    self.assertEqual(r.stop(), 0)
+                finally:
+                    r.kill()
 
     def test_a_missing_endpoint_is_reported_and_the_run_goes_on(self):
         r = self.start(["--no-vcam", "--no-mdns", "--device", "Headset 3000"])
