@@ -18,6 +18,7 @@
 #include <fmt/format.h>
 
 #include "audio/audio_host.hpp"
+#include "audio/endpoint_fill.hpp"
 #include "audio/render_thread.hpp"
 #include "platform/os_error.hpp"
 #include "platform/system_text_win.hpp"
@@ -181,14 +182,14 @@ struct Render {
   ComPtr<IAudioClient> client;
   ComPtr<IAudioRenderClient> render_client;
   platform::UniqueHandle buffer_event;  // signalled by the engine when it wants more
-  UINT32 buffer_frames = 0;
+  EndpointFill fill{0, 0};              // how much of the buffer is kept queued
   size_t frame_bytes = 0;
   DataCallback on_data;
   ErrorCallback on_error;
 };
 
-// Fills whatever the engine has room for each time it signals; ends on the
-// first failure, which goes to the error callback.
+// Tops the endpoint up to its fill target each time the engine signals; ends
+// on the first failure, which goes to the error callback.
 void render_loop(Render& render, const std::atomic<bool>& stop) {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   while (!stop) {
@@ -202,7 +203,7 @@ void render_loop(Render& render, const std::atomic<bool>& stop) {
       render.on_error(step_error("IAudioClient::GetCurrentPadding", hr));
       return;
     }
-    const UINT32 frames = render.buffer_frames - padding;
+    const UINT32 frames = render.fill.room(padding);
     if (frames == 0) {
       continue;
     }
@@ -343,10 +344,11 @@ class WasapiEndpoint final : public OutputEndpoint {
     }
     auto render = std::make_shared<Render>();
     render->client = std::move(client);
-    // The default buffer duration: the engine's own period.
+    // A buffer with room beyond the fill target; the engine's own period.
+    constexpr REFERENCE_TIME kHundredNsPerMs = 10'000;
     HRESULT hr = render->client->Initialize(
         AUDCLNT_SHAREMODE_SHARED, AUDCLNT_STREAMFLAGS_EVENTCALLBACK | AUDCLNT_STREAMFLAGS_NOPERSIST,
-        0, 0, &wave.value().Format, nullptr);
+        EndpointFill::kBufferMs * kHundredNsPerMs, 0, &wave.value().Format, nullptr);
     if (FAILED(hr)) {
       return fail(step_error("IAudioClient::Initialize", hr));
     }
@@ -358,10 +360,12 @@ class WasapiEndpoint final : public OutputEndpoint {
     if (FAILED(hr)) {
       return fail(step_error("IAudioClient::SetEventHandle", hr));
     }
-    hr = render->client->GetBufferSize(&render->buffer_frames);
+    UINT32 buffer_frames = 0;
+    hr = render->client->GetBufferSize(&buffer_frames);
     if (FAILED(hr)) {
       return fail(step_error("IAudioClient::GetBufferSize", hr));
     }
+    render->fill = EndpointFill(config.sample_rate, buffer_frames);
     hr = render->client->GetService(__uuidof(IAudioRenderClient),
                                     reinterpret_cast<void**>(render->render_client.GetAddressOf()));
     if (FAILED(hr)) {
