@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <initializer_list>
 #include <iterator>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -65,6 +67,34 @@ template <class T>
 T only(const std::vector<Message>& messages) {
   EXPECT_EQ(messages.size(), 1u);
   return std::get<T>(messages.at(0));
+}
+
+// Each receive's room, where in the stream it begins, and how much of it the
+// stream fills.
+using SeeReceive = std::function<void(std::span<uint8_t> space, size_t at, size_t n)>;
+
+// Receives `stream` as the connection does, into the parser's own buffer at
+// most `chunk` bytes at a time. The messages are moved out, so each payload
+// stays in the block it was received into.
+std::vector<Message> receive(Parser& parser, const Bytes& stream, size_t chunk,
+                             const SeeReceive& see = {}) {
+  std::vector<Message> out;
+  for (size_t at = 0; at < stream.size();) {
+    const std::span<uint8_t> space = parser.receive_space(chunk);
+    const size_t n = std::min({chunk, space.size(), stream.size() - at});
+    if (see) {
+      see(space, at, n);
+    }
+    if (n == 0) {
+      ADD_FAILURE() << "no room to receive into at " << at;
+      break;
+    }
+    std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, space.begin());
+    at += n;
+    auto got = parser.commit(n);
+    out.insert(out.end(), std::make_move_iterator(got.begin()), std::make_move_iterator(got.end()));
+  }
+  return out;
 }
 
 TEST(Encode, KeyframeRequestIsExactlyThirtyBytes) {
@@ -174,17 +204,7 @@ TEST(Parser, ReceivingIntoItsBufferGivesWhatFeedingGives) {
   ASSERT_EQ(whole.size(), 80u);
   for (const size_t chunk : {size_t{1000}, size_t{65536}, size_t{262144}}) {
     Parser parser;
-    std::vector<Message> out;
-    for (size_t at = 0; at < stream.size();) {
-      const std::span<uint8_t> space = parser.receive_space(chunk);
-      const size_t n = std::min({chunk, space.size(), stream.size() - at});
-      ASSERT_GT(n, 0u);
-      std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, space.begin());
-      at += n;
-      auto got = parser.commit(n);
-      out.insert(out.end(), got.begin(), got.end());
-    }
-    EXPECT_EQ(out, whole) << "chunks of " << chunk;
+    EXPECT_EQ(receive(parser, stream, chunk), whole) << "chunks of " << chunk;
   }
 }
 
@@ -207,17 +227,10 @@ TEST(Parser, ALargePayloadStaysWhereItWasReceived) {
     };
     std::vector<Receive> receives;
     Parser parser;
-    std::vector<Message> out;
-    for (size_t at = 0; at < stream.size();) {
-      const std::span<uint8_t> space = parser.receive_space(chunk);
-      const size_t n = std::min({chunk, space.size(), stream.size() - at});
-      std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, space.begin());
-      receives.push_back({space.data(), n, at});
-      at += n;
-      auto got = parser.commit(n);
-      out.insert(out.end(), std::make_move_iterator(got.begin()),
-                 std::make_move_iterator(got.end()));
-    }
+    const auto out =
+        receive(parser, stream, chunk, [&](std::span<uint8_t> space, size_t at, size_t n) {
+          receives.push_back({space.data(), n, at});
+        });
     ASSERT_EQ(out, whole) << "chunks of " << chunk;
     // Where each payload begins in the stream.
     const size_t video_at = kHeaderSize + 8 + kHeaderSize + 8;
@@ -253,22 +266,15 @@ TEST(Parser, GrowsToTheMessageBeingReceivedAndGivesTheRoomBackAfterIt) {
   const Bytes stream = message(MessageType::audio, 0, Bytes(kMaxPayload, 0x11)) + ping(7) +
                        message(MessageType::video, 0, le64(1) + Bytes(kChunk, 0x22));
   Parser parser;
-  std::vector<Message> out;
-  for (size_t at = 0; at < stream.size();) {
-    const std::span<uint8_t> space = parser.receive_space(kChunk);
-    if (at < whole) {
-      EXPECT_LE(at + space.size(), whole) << "at " << at;
-    } else {
-      // A header and a receive: what a stream of ordinary messages needs.
-      EXPECT_LE(space.size(), kHeaderSize + kChunk + 8) << "at " << at;
-    }
-    const size_t n = std::min({kChunk, space.size(), stream.size() - at});
-    ASSERT_GT(n, 0u);
-    std::copy_n(stream.begin() + static_cast<std::ptrdiff_t>(at), n, space.begin());
-    at += n;
-    auto got = parser.commit(n);
-    out.insert(out.end(), got.begin(), got.end());
-  }
+  const auto out =
+      receive(parser, stream, kChunk, [&](std::span<uint8_t> space, size_t at, size_t) {
+        if (at < whole) {
+          EXPECT_LE(at + space.size(), whole) << "at " << at;
+        } else {
+          // A header and a receive: what a stream of ordinary messages needs.
+          EXPECT_LE(space.size(), kHeaderSize + kChunk + 8) << "at " << at;
+        }
+      });
   ASSERT_EQ(out.size(), 3u);
   EXPECT_EQ(std::get<msg::Audio>(out[0]).pcm.size(), kMaxPayload - 8);
   EXPECT_EQ(std::get<msg::Ping>(out[1]).value, 7u);
