@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -32,6 +35,23 @@ bool eventually(Done done) {
 bool same(const StreamConfig& a, const StreamConfig& b) {
   return a.format == b.format && a.channels == b.channels && a.sample_rate == b.sample_rate;
 }
+
+// An endpoint that plays F32 stereo at 48 kHz, and nothing else.
+std::shared_ptr<FakeEndpoint> f32_endpoint(std::string name) {
+  auto endpoint = std::make_shared<FakeEndpoint>(std::move(name));
+  endpoint->ranges = std::vector<ConfigRange>{{SampleFormat::F32, 2, 48000, 48000}};
+  return endpoint;
+}
+
+// Endpoints the test unplugs and plugs back while outputs look for them, and
+// the jitter buffer every output opened here plays from.
+struct PluggableHost : SharedHost {
+  using SharedHost::SharedHost;
+  Result<AudioOutput> open(std::string_view device) {
+    return open_audio_output(factory(), device, jitter, 10ms);
+  }
+  std::shared_ptr<jitter::JitterBuffer> jitter = std::make_shared<jitter::JitterBuffer>(40.0);
+};
 
 TEST(ChooseStreamConfig, PrefersF32At48kHzThenAnyFormatAt48kHzThenTheDefault) {
   FakeEndpoint endpoint(std::string("x"));
@@ -139,14 +159,10 @@ TEST_F(OpenAudioOutput, ReportsEachFailingStep) {
 }
 
 TEST(ReopenAudioOutput, PlaysIntoTheSameEndpointAgainWhenItComesBack) {
-  auto cable = std::make_shared<FakeEndpoint>(std::string("CABLE Input (VB-Audio Virtual Cable)"));
-  auto other = std::make_shared<FakeEndpoint>(std::string("CABLE Input 16ch"));
-  for (auto* endpoint : {cable.get(), other.get()}) {
-    endpoint->ranges = std::vector<ConfigRange>{{SampleFormat::F32, 2, 48000, 48000}};
-  }
-  SharedHost host({cable, other});
-  auto jitter = std::make_shared<jitter::JitterBuffer>(40.0);
-  auto output = open_audio_output(host.factory(), "cable input", jitter, 10ms);
+  auto cable = f32_endpoint("CABLE Input (VB-Audio Virtual Cable)");
+  auto other = f32_endpoint("CABLE Input 16ch");
+  PluggableHost host({cable, other});
+  auto output = host.open("cable input");
   ASSERT_TRUE(output) << output.error();
   ASSERT_EQ(cable->plays, 1);
 
@@ -165,7 +181,7 @@ TEST(ReopenAudioOutput, PlaysIntoTheSameEndpointAgainWhenItComesBack) {
   host.plug(cable);
   ASSERT_TRUE(eventually([&] { return cable->plays == 2; }));
   EXPECT_TRUE(eventually([&] { return output->keeper->playing(); }));
-  jitter->push(std::vector<float>(1920, 0.25f));
+  host.jitter->push(std::vector<float>(1920, 0.25f));
   std::vector<float> buffer(2 * 480);
   cable->on_data(std::as_writable_bytes(std::span<float>(buffer)));
   EXPECT_EQ(buffer, std::vector<float>(buffer.size(), 0.25f));
@@ -179,11 +195,9 @@ TEST(ReopenAudioOutput, PlaysIntoTheSameEndpointAgainWhenItComesBack) {
 }
 
 TEST(ReopenAudioOutput, AStreamThatFailsAtOnceIsReopenedAgain) {
-  auto cable = std::make_shared<FakeEndpoint>(std::string("CABLE Input"));
-  cable->ranges = std::vector<ConfigRange>{{SampleFormat::F32, 2, 48000, 48000}};
-  SharedHost host({cable});
-  auto jitter = std::make_shared<jitter::JitterBuffer>(40.0);
-  auto output = open_audio_output(host.factory(), "cable", jitter, 10ms);
+  auto cable = f32_endpoint("CABLE Input");
+  PluggableHost host({cable});
+  auto output = host.open("cable");
   ASSERT_TRUE(output) << output.error();
   for (int failures = 1; failures <= 3; ++failures) {
     cable->on_error("device lost");
@@ -193,15 +207,11 @@ TEST(ReopenAudioOutput, AStreamThatFailsAtOnceIsReopenedAgain) {
 }
 
 TEST(StopAudioOutput, EveryKeptStreamEndsForGood) {
-  auto cable = std::make_shared<FakeEndpoint>(std::string("CABLE Input"));
-  auto headset = std::make_shared<FakeEndpoint>(std::string("USB Headset"));
-  for (auto* endpoint : {cable.get(), headset.get()}) {
-    endpoint->ranges = std::vector<ConfigRange>{{SampleFormat::F32, 2, 48000, 48000}};
-  }
-  SharedHost host({cable, headset});
-  auto jitter = std::make_shared<jitter::JitterBuffer>(40.0);
-  auto playing = open_audio_output(host.factory(), "cable", jitter, 10ms);
-  auto retrying = open_audio_output(host.factory(), "headset", jitter, 10ms);
+  auto cable = f32_endpoint("CABLE Input");
+  auto headset = f32_endpoint("USB Headset");
+  PluggableHost host({cable, headset});
+  auto playing = host.open("cable");
+  auto retrying = host.open("headset");
   ASSERT_TRUE(playing && retrying);
   host.unplug(headset);
   headset->on_error("the endpoint was removed");
