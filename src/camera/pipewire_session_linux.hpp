@@ -59,10 +59,8 @@ class PipeWireSession {
 
  private:
   PipeWireSession() = default;
-  void on_done(uint32_t id, int seq);
-  void on_error(uint32_t id, int res, const char* message);
-
-  static const pw_core_events kCoreEvents;
+  void on_done(int seq);
+  void on_error(std::string text);
 
   int pending_seq_ = -1;
   bool synced_ = false;

@@ -1,10 +1,29 @@
 #include "pipewire/connection_linux.hpp"
 
+#include <spa/utils/result.h>
+
 #include <cerrno>
 
 #include "platform/os_error.hpp"
 
 namespace korvex::pipewire {
+
+const pw_core_events Connection::kCoreEvents = [] {
+  pw_core_events events{};
+  events.version = PW_VERSION_CORE_EVENTS;
+  events.done = [](void* self, uint32_t id, int seq) {
+    if (id == PW_ID_CORE) {
+      static_cast<Connection*>(self)->core_events_.done(seq);
+    }
+  };
+  events.error = [](void* self, uint32_t id, int, int res, const char* message) {
+    if (id == PW_ID_CORE) {
+      static_cast<Connection*>(self)->core_events_.error(
+          std::string(message != nullptr ? message : "server error") + ": " + spa_strerror(res));
+    }
+  };
+  return events;
+}();
 
 Result<std::unique_ptr<Connection>> Connection::start() {
   pw_init(nullptr, nullptr);
@@ -23,13 +42,14 @@ Result<std::unique_ptr<Connection>> Connection::start() {
   return connection;
 }
 
-Result<void> Connection::connect(const pw_core_events& events, void* data) {
+Result<void> Connection::connect(CoreEvents events) {
   Lock lock(*this);
   core_ = pw_context_connect(context_, nullptr, 0);
   if (core_ == nullptr) {
     return fail("PipeWire: no server to connect to: " + platform::os_error_text(errno));
   }
-  pw_core_add_listener(core_, &core_listener_, &events, data);
+  core_events_ = std::move(events);
+  pw_core_add_listener(core_, &core_listener_, &kCoreEvents, this);
   return {};
 }
 

@@ -6,21 +6,29 @@
 
 #include <pipewire/pipewire.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "common/result.hpp"
 
 namespace korvex::pipewire {
 
+// What the server says of the core, on the loop thread with its lock held.
+struct CoreEvents {
+  std::function<void(int seq)> done;            // the answer to pw_core_sync's `seq`
+  std::function<void(std::string text)> error;  // "{message}: {cause}"
+};
+
 class Connection {
  public:
   // Starts the loop thread. Fails with "PipeWire: {cause}".
   static Result<std::unique_ptr<Connection>> start();
-  // Connects to the server; `events` reach `data` on the loop thread from then
-  // until the connection is destroyed. Kept apart from start() so that the
-  // owner holds the connection before the first event can come. Fails with
-  // "PipeWire: no server to connect to: {cause}".
-  Result<void> connect(const pw_core_events& events, void* data);
+  // Connects to the server; `events` come from then until the connection is
+  // destroyed. Kept apart from start() so that the owner holds the connection
+  // before the first event can come. Fails with "PipeWire: no server to
+  // connect to: {cause}".
+  Result<void> connect(CoreEvents events);
   // Disconnects, then stops and waits for the loop thread.
   ~Connection();
   Connection(const Connection&) = delete;
@@ -48,10 +56,13 @@ class Connection {
  private:
   Connection() = default;
 
+  static const pw_core_events kCoreEvents;
+
   pw_thread_loop* thread_loop_ = nullptr;
   pw_context* context_ = nullptr;
   pw_core* core_ = nullptr;
   spa_hook core_listener_{};
+  CoreEvents core_events_;  // set once, before the listener is added
 };
 
 }  // namespace korvex::pipewire

@@ -53,8 +53,7 @@ class PipeWireCamera final : public Camera {
 
  private:
   // Called on the loop thread, with its lock held.
-  void on_core_done(uint32_t id, int seq);
-  void on_core_error(uint32_t id, int res, const char* message);
+  void on_core_done(int seq);
   void on_state_changed(pw_stream_state state, const char* error);
   void on_param_changed(uint32_t id, const spa_pod* param);
   void on_timeout();
@@ -67,7 +66,6 @@ class PipeWireCamera final : public Camera {
   template <class Done>
   bool wait(Done done, int64_t limit_ns);
 
-  static const pw_core_events kCoreEvents;
   static const pw_stream_events kStreamEvents;
 
   std::unique_ptr<pipewire::Connection> connection_;
@@ -91,18 +89,6 @@ class PipeWireCamera final : public Camera {
   // picture that has not changed is drawn once per buffer, not once per tick.
   std::unordered_map<const pw_buffer*, picture::HeldPicture> held_;
 };
-
-const pw_core_events PipeWireCamera::kCoreEvents = [] {
-  pw_core_events events{};
-  events.version = PW_VERSION_CORE_EVENTS;
-  events.done = [](void* self, uint32_t id, int seq) {
-    static_cast<PipeWireCamera*>(self)->on_core_done(id, seq);
-  };
-  events.error = [](void* self, uint32_t id, int, int res, const char* message) {
-    static_cast<PipeWireCamera*>(self)->on_core_error(id, res, message);
-  };
-  return events;
-}();
 
 const pw_stream_events PipeWireCamera::kStreamEvents = [] {
   pw_stream_events events{};
@@ -141,7 +127,10 @@ Result<void> PipeWireCamera::connect() {
   }
   connection_ = std::move(connection.value());
   loop_ = connection_->thread_loop();
-  return connection_->connect(kCoreEvents, this);
+  return connection_->connect({
+      .done = [this](int seq) { on_core_done(seq); },
+      .error = [this](std::string text) { note_error(std::move(text)); },
+  });
 }
 
 Result<void> PipeWireCamera::start() {
@@ -252,17 +241,10 @@ void PipeWireCamera::note_error(std::string text) {
   pw_thread_loop_signal(loop_, false);
 }
 
-void PipeWireCamera::on_core_done(uint32_t id, int seq) {
-  if (id == PW_ID_CORE && seq == goodbye_seq_) {
+void PipeWireCamera::on_core_done(int seq) {
+  if (seq == goodbye_seq_) {
     goodbye_done_ = true;
     pw_thread_loop_signal(loop_, false);
-  }
-}
-
-void PipeWireCamera::on_core_error(uint32_t id, int res, const char* message) {
-  if (id == PW_ID_CORE) {
-    note_error(
-        fmt::format("{}: {}", message != nullptr ? message : "server error", spa_strerror(res)));
   }
 }
 
