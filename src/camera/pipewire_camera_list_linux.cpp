@@ -7,8 +7,6 @@
 namespace korvex::camera {
 namespace {
 
-constexpr int64_t kAnswerTimeNs = 2'000'000'000;
-
 bool has(const spa_dict* props, const char* key, const char* value) {
   const char* found = spa_dict_lookup(props, key);
   return found != nullptr && std::strcmp(found, value) == 0;
@@ -47,14 +45,8 @@ Result<std::vector<CameraNode>> find_camera_nodes(PipeWireSession& session) {
   }
   spa_hook listener{};
   pw_registry_add_listener(registry, &listener, &events, &nodes);
-  const bool answered = session.sync(kAnswerTimeNs);
-  spa_hook_remove(&listener);
-  pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
-  if (!session.error().empty()) {
-    return fail("PipeWire: " + session.error());
-  }
-  if (!answered) {
-    return fail("PipeWire: the server did not answer within 2 s");
+  if (auto answered = session.await(reinterpret_cast<pw_proxy*>(registry), listener); !answered) {
+    return fail(answered.error());
   }
   return nodes;
 }

@@ -16,7 +16,6 @@
 namespace korvex::camera {
 namespace {
 
-constexpr int64_t kAnswerTimeNs = 2'000'000'000;
 // Long enough for a session manager, or a test, to link the probe to the
 // camera, and for a paused camera to start.
 constexpr int64_t kPictureTimeNs = 10'000'000'000;
@@ -49,14 +48,8 @@ Result<std::vector<NodeFormat>> node_formats(PipeWireSession& session, uint32_t 
   spa_hook listener{};
   pw_node_add_listener(node, &listener, &events, &formats);
   pw_node_enum_params(node, 0, SPA_PARAM_EnumFormat, 0, UINT32_MAX, nullptr);
-  const bool answered = session.sync(kAnswerTimeNs);
-  spa_hook_remove(&listener);
-  pw_proxy_destroy(reinterpret_cast<pw_proxy*>(node));
-  if (!session.error().empty()) {
-    return fail("PipeWire: " + session.error());
-  }
-  if (!answered) {
-    return fail("PipeWire: the server did not answer within 2 s");
+  if (auto answered = session.await(reinterpret_cast<pw_proxy*>(node), listener); !answered) {
+    return fail(answered.error());
   }
   return formats;
 }

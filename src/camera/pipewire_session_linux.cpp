@@ -1,6 +1,11 @@
 #include "camera/pipewire_session_linux.hpp"
 
 namespace korvex::camera {
+namespace {
+
+constexpr int64_t kAnswerTimeNs = 2'000'000'000;
+
+}  // namespace
 
 Result<std::unique_ptr<PipeWireSession>> PipeWireSession::connect() {
   auto connection = pipewire::Connection::start();
@@ -24,6 +29,19 @@ bool PipeWireSession::sync(int64_t limit_ns) {
   synced_ = false;
   pending_seq_ = pw_core_sync(core(), PW_ID_CORE, 0);
   return wait([this] { return synced_; }, limit_ns);
+}
+
+Result<void> PipeWireSession::await(pw_proxy* proxy, spa_hook& listener) {
+  const bool answered = sync(kAnswerTimeNs);
+  spa_hook_remove(&listener);
+  pw_proxy_destroy(proxy);
+  if (!error_.empty()) {
+    return fail("PipeWire: " + error_);
+  }
+  if (!answered) {
+    return fail("PipeWire: the server did not answer within 2 s");
+  }
+  return {};
 }
 
 void PipeWireSession::on_done(int seq) {

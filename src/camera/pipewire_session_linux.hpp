@@ -56,6 +56,11 @@ class PipeWireSession {
   // A round trip: once it returns true, every event of what was asked before
   // has come.
   bool sync(int64_t limit_ns);
+  // Waits up to 2 s for the answers to what was asked of `proxy`, whose
+  // events come to `listener`; then removes the listener and destroys the
+  // proxy. Fails with "PipeWire: {server error}" or "PipeWire: the server did
+  // not answer within 2 s".
+  Result<void> await(pw_proxy* proxy, spa_hook& listener);
 
  private:
   PipeWireSession() = default;
