@@ -94,7 +94,7 @@ class AvH264Decoder final : public H264Decoder {
     // unit into a zeroed buffer that it then keeps, and listing every start
     // code the garbage happens to hold.
     if (!opens_with_start_code(data.bytes())) {
-      return fail("avcodec_send_packet: the access unit does not open with a start code");
+      return fail("access unit: does not open with a start code");
     }
     // A reference-counted packet over the payload's own block: libavcodec
     // reads it in place instead of copying it, and frees it when done.
