@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "decoder/h264_decoder.hpp"
+#include "decoder/start_code.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -87,6 +88,13 @@ class AvH264Decoder final : public H264Decoder {
     }
     if (data.size() > INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE) {
       return fail("avcodec_send_packet: access unit too large");
+    }
+    // Not H.264. Bytes like these reach libavcodec only through a peer
+    // sending garbage, which it parses as far as it can, unescaping the whole
+    // unit into a zeroed buffer that it then keeps, and listing every start
+    // code the garbage happens to hold.
+    if (!opens_with_start_code(data.bytes())) {
+      return fail("access unit: does not open with a start code");
     }
     // A reference-counted packet over the payload's own block: libavcodec
     // reads it in place instead of copying it, and frees it when done.

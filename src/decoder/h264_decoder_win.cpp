@@ -19,6 +19,7 @@
 #include "decoder/media_foundation_win.hpp"
 #include "decoder/sample_time.hpp"
 #include "decoder/sps_picture.hpp"
+#include "decoder/start_code.hpp"
 #include "platform/com_adopt_win.hpp"
 #include "platform/system_text_win.hpp"
 
@@ -282,6 +283,11 @@ Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t
   frames_.clear();
   pictures_.clear();
   const std::span<const uint8_t> data = payload.bytes();
+  // Not H.264: garbage from a peer, which the transform would copy and
+  // search through at the cost of several copies of its size.
+  if (!data.empty() && !opens_with_start_code(data)) {
+    return fail("access unit: does not open with a start code");
+  }
   if (auto picture = find_sps_picture(data)) {
     remember_sps(*picture);
   }

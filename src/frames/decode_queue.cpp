@@ -51,6 +51,9 @@ void DecodeQueue::push(DecodeItem item) {
     }
   }
   wake_.notify_one();
+  if (!freed.empty()) {
+    drained_.notify_all();
+  }
 }
 
 void DecodeQueue::orphan(Frame& frame, Freed& freed) {
@@ -90,6 +93,11 @@ bool DecodeQueue::evict(Freed& freed) {
 
 DecodeWork DecodeQueue::pop() {
   std::unique_lock lock(lock_);
+  // Coming back for more: the last frame is decoded.
+  if (in_flight_ != 0) {
+    in_flight_ = 0;
+    drained_.notify_all();
+  }
   wake_.wait(lock, [this] { return keyframe_wanted_ || !entries_.empty(); });
   if (keyframe_wanted_) {
     keyframe_wanted_ = false;
@@ -101,8 +109,14 @@ DecodeWork DecodeQueue::pop() {
   if (const Frame* frame = std::get_if<Frame>(&work)) {
     --frames_;
     bytes_ -= frame->data.size();
+    in_flight_ = frame->data.size();
   }
   return work;
+}
+
+bool DecodeQueue::wait_below(uint64_t bytes, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(lock_);
+  return drained_.wait_for(lock, timeout, [&] { return bytes_ + in_flight_ < bytes; });
 }
 
 size_t DecodeQueue::len() const {

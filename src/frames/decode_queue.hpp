@@ -8,6 +8,7 @@
 // pictures.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -18,6 +19,13 @@
 #include "common/payload.hpp"
 
 namespace korvex::frames {
+
+// A coded frame of this size or more is rare in a real stream and the most
+// expensive on its way: the bytes themselves, and about as much again inside
+// the decoder while it decodes them. Its connection receives nothing more
+// until the decode thread is done with it (DecodeQueue::wait_below), and a
+// failure to decode one ends the decoder.
+inline constexpr size_t kLargeFrame = 1024 * 1024;
 
 // A new stream begins with this picture size (0 = not given).
 struct Configure {
@@ -62,6 +70,11 @@ class DecodeQueue {
   // RequestKeyframe, ahead of the queued entries.
   DecodeWork pop();
 
+  // Waits at most `timeout` until less than `bytes` of coded video waits in
+  // the queue or is being decoded (the frame popped last, until the decode
+  // thread comes back for the next). True once that is so.
+  bool wait_below(uint64_t bytes, std::chrono::milliseconds timeout);
+
   // Entries of both kinds.
   size_t len() const;
 
@@ -83,10 +96,12 @@ class DecodeQueue {
   const uint64_t byte_limit_;
   mutable std::mutex lock_;
   std::condition_variable wake_;
+  std::condition_variable drained_;  // bytes_ or in_flight_ went down
   // Guarded by lock_:
   std::deque<DecodeItem> entries_;
   uint64_t frames_ = 0;           // Frame entries in entries_
   uint64_t bytes_ = 0;            // their coded bytes
+  uint64_t in_flight_ = 0;        // the coded bytes of the frame popped last
   bool chain_broken_ = false;     // arriving non-key frames refer to a thrown-away one
   bool keyframe_wanted_ = false;  // the decode thread is to ask for a keyframe
   // Read by the status line without the lock:

@@ -13,9 +13,6 @@ namespace korvex::frames {
 namespace {
 
 constexpr uint32_t kRecreateAfterErrors = 5;
-// A failed access unit this large costs the decoder's end: libavcodec keeps
-// buffers as large as the largest unit it was given for as long as it lives.
-constexpr size_t kLargeUnit = 1024 * 1024;
 constexpr uint64_t kDumpEvery = 30;
 constexpr uint64_t kDumpsAnnounced = 3;
 
@@ -70,8 +67,9 @@ void DecodeLoop::decode(Frame& frame) {
   context_.counters->decode_errors.fetch_add(1, std::memory_order_relaxed);
   context_.print_line(fmt::format("decode: {}", decoded.error()));
   context_.request_keyframe();
-  if (size >= kLargeUnit) {
-    // Most likely not video at all. Without a decoder, frames are dropped
+  if (size >= kLargeFrame) {
+    // Most likely not video at all, and libavcodec keeps buffers as large as
+    // the largest unit it was given for as long as it lives. Without a decoder, frames are dropped
     // until the keyframe just asked for makes a new one, as after a failed
     // creation; a stream that needs its decoder back gets it then.
     decoder_.reset();

@@ -1,6 +1,7 @@
 #include "server/connection.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <span>
 #include <type_traits>
 #include <utility>
@@ -21,6 +22,8 @@ namespace {
 
 // Every receive goes into a buffer of this size.
 constexpr size_t kReceiveChunk = 256 * 1024;
+// How often a reader held back by a large frame looks whether it was taken over.
+constexpr std::chrono::milliseconds kTakeoverCheck{50};
 
 constexpr size_t kInitialScratchSamples = 480;  // 10 ms at 48 kHz
 // One second at 48 kHz, the jitter buffer's whole ring.
@@ -29,8 +32,8 @@ constexpr size_t kLargestPush = 48'000;
 // The reader loop's own state, for one connection.
 class MessageHandler {
  public:
-  MessageHandler(ServerContext& context, uint64_t id)
-      : context_(context), counters_(*context.link->counters()), id_(id) {
+  MessageHandler(ServerContext& context, const AliveFlag& alive, uint64_t id)
+      : context_(context), counters_(*context.link->counters()), alive_(alive), id_(id) {
     scratch_.reserve(kInitialScratchSamples);
   }
 
@@ -55,8 +58,17 @@ class MessageHandler {
     // A frame without coded data holds no picture to start from, whatever its flag.
     const bool keyframe = video.keyframe && !video.data.empty();
     if (keyframe_seen_ || keyframe) {
+      const size_t size = video.data.size();
       context_.queue->push(frames::Frame{std::move(video.data), video.pts, keyframe});
       keyframe_seen_ = true;
+      if (size >= frames::kLargeFrame) {
+        // Receive nothing more until the decoder is done with it: a peer
+        // sending such frames back to back then costs one at a time, not one
+        // decoding, one queued and one being received. The socket's own
+        // buffers hold back a phone meanwhile; a newer connection ends the wait.
+        while (alive_->load() && !context_.queue->wait_below(frames::kLargeFrame, kTakeoverCheck)) {
+        }
+      }
     } else {
       // The decoder cannot start in the middle of a group of pictures.
       counters_.frames_dropped.fetch_add(1, std::memory_order_relaxed);
@@ -93,6 +105,7 @@ class MessageHandler {
 
   ServerContext& context_;
   counters::Counters& counters_;
+  const AliveFlag& alive_;
   const uint64_t id_;
   std::vector<float> scratch_;
   bool keyframe_seen_ = false;
@@ -104,7 +117,7 @@ class MessageHandler {
 void read_loop(ServerContext& context, platform::Socket reader, const AliveFlag& alive,
                uint64_t id) {
   protocol::Parser parser;
-  MessageHandler handler(context, id);
+  MessageHandler handler(context, alive, id);
   counters::Counters& counters = *context.link->counters();
 
   for (;;) {

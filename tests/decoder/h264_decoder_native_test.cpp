@@ -133,5 +133,36 @@ TEST(H264Decoder, EmptyAccessUnitGivesNoPictureAndKeepsTheDecoder) {
   expect_pictures(*decoder, encode_stream({640, 360, 2}), 640, 360);
 }
 
+TEST(H264Decoder, RefusesUnitsNotOpeningWithAStartCodeAndDecodesOn) {
+  const auto units = encode_stream({640, 360, 3});
+  auto decoder = make_decoder(640, 360);
+  ASSERT_TRUE(decoder);
+  expect_pictures(*decoder, {units[0]}, 640, 360);
+
+  std::vector<uint8_t> junk_first = {0x65};  // a real unit behind one stray byte
+  junk_first.insert(junk_first.end(), units[1].data.begin(), units[1].data.end());
+  const std::vector<std::vector<uint8_t>> refused = {
+      std::vector<uint8_t>(4096, 0xFF), {0, 1, 0x65, 0x88}, {0, 0, 0, 0}, junk_first};
+  for (const auto& bytes : refused) {
+    auto result = decoder->decode(Payload::copy_of(bytes), 1);
+    ASSERT_FALSE(result.ok());
+    EXPECT_NE(result.error().find("start code"), std::string::npos) << result.error();
+  }
+
+  // The stream goes on where it was; a three-byte start code is one too.
+  std::vector<uint8_t> short_code = units[1].data;
+  ASSERT_EQ(short_code[0], 0);
+  short_code.erase(short_code.begin());
+  ASSERT_EQ(short_code[0], 0);
+  ASSERT_EQ(short_code[1], 0);
+  ASSERT_EQ(short_code[2], 1);
+  for (const auto& [bytes, index] : {std::pair{short_code, 1u}, std::pair{units[2].data, 2u}}) {
+    auto frames = decoder->decode(Payload::copy_of(bytes), units[index].pts_us);
+    ASSERT_TRUE(frames.ok()) << frames.error();
+    ASSERT_EQ(frames->size(), 1u);
+    EXPECT_LT(luma_error(pack_nv12(frames->front()), index), 3.0);
+  }
+}
+
 }  // namespace
 }  // namespace korvex::decoder

@@ -95,6 +95,26 @@ TEST(H264DecoderWine, Decodes720pLikeLibavcodecWithTimesPassedThrough) {
   expect_reference_pictures(*units);
 }
 
+TEST(H264DecoderWine, RefusesAUnitNotOpeningWithAStartCodeAndDecodesOn) {
+  LOAD_OR_FAIL(units, "720p.kvs");
+  init_decoder_thread();
+  auto created = H264Decoder::create(1280, 720);
+  ASSERT_TRUE(created.ok()) << created.error();
+  H264Decoder& decoder = *created.value();
+  size_t pictures = 0;
+  for (size_t i = 0; i < units->size(); ++i) {
+    if (i == 2) {
+      auto refused = decoder.decode(Payload::copy_of(std::vector<uint8_t>(4096, 0xFF)), 1);
+      ASSERT_FALSE(refused.ok());
+      EXPECT_NE(refused.error().find("start code"), std::string::npos) << refused.error();
+    }
+    auto frames = decoder.decode(Payload::copy_of((*units)[i].data), (*units)[i].pts_us);
+    ASSERT_TRUE(frames.ok()) << frames.error();
+    pictures += frames->size();
+  }
+  EXPECT_GE(pictures + 2, units->size());
+}
+
 // The transform hands out a 1920x1088 surface without an aperture; the
 // frames must still be the visible 1920x1080.
 TEST(H264DecoderWine, Decodes1080pAsTheVisible1920x1080) {

@@ -203,6 +203,30 @@ TEST(DecodeQueue, FrameBytesMoveThroughWithoutCopy) {
   EXPECT_EQ(std::get<Frame>(work).data.data(), bytes);
 }
 
+TEST(DecodeQueue, WaitBelowCountsTheFrameBeingDecodedUntilTheNextPop) {
+  using std::chrono::milliseconds;
+  DecodeQueue queue(8, 64 << 20);
+  const uint64_t limit = 1 << 20;
+  queue.push(Frame{Payload::copy_of(std::vector<uint8_t>(limit, 0)), 1, true});
+  queue.push(frame(2, false));
+  EXPECT_FALSE(queue.wait_below(limit, milliseconds(0)));
+  EXPECT_EQ(label(queue.pop()), 1);  // now being decoded
+  EXPECT_FALSE(queue.wait_below(limit, milliseconds(0)));
+
+  // Back for the next frame: the large one is done, and a waiter wakes.
+  auto waiter =
+      std::async(std::launch::async, [&] { return queue.wait_below(limit, milliseconds(10'000)); });
+  EXPECT_EQ(label(queue.pop()), 2);
+  EXPECT_TRUE(waiter.get());
+
+  // Evicting a large frame makes room as well.
+  DecodeQueue small(1, 64 << 20);
+  small.push(Frame{Payload::copy_of(std::vector<uint8_t>(limit, 0)), 1, true});
+  EXPECT_FALSE(small.wait_below(limit, milliseconds(0)));
+  small.push(frame(2, true));
+  EXPECT_TRUE(small.wait_below(limit, milliseconds(0)));
+}
+
 TEST(DecodeQueue, PopWaitsForThePush) {
   DecodeQueue queue(8, 64 << 20);
   auto popped = std::async(std::launch::async, [&queue] { return queue.pop(); });

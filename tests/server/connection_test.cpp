@@ -2,9 +2,11 @@
 // on the other end.
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string_view>
 #include <thread>
 #include <variant>
@@ -161,6 +163,41 @@ TEST_F(ConnectionTest, AnAudioMessageOfTheLargestSizeKeepsAndDiscardsWhatOnePush
   EXPECT_EQ(buffer.discarded(), samples - 1920);
   send(phone.phone, message(MessageType::bye, 0, {}));
   reader.join();
+}
+
+// Whether the phone gets an answer within `wait`.
+bool answered(int phone, std::chrono::milliseconds wait) {
+  pollfd readable{phone, POLLIN, 0};
+  return ::poll(&readable, 1, static_cast<int>(wait.count())) == 1;
+}
+
+TEST_F(ConnectionTest, AfterALargeFrameTheReaderWaitsForTheDecoderOrATakeover) {
+  using std::chrono::milliseconds;
+  frames::DecodeQueue& queue = *context_->queue;
+  Ends first = connect(1);
+  std::thread reader([&] { run_connection(context_, std::move(first.reader), first.alive, 1); });
+  send(first.phone, video(true, frames::kLargeFrame));
+  send(first.phone, message(MessageType::ping, 0, std::vector<uint8_t>(8, 7)));
+  while (queue.len() == 0) {
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  // The ping behind the frame waits while the frame is queued and while it decodes.
+  EXPECT_FALSE(answered(first.phone, milliseconds(200)));
+  (void)queue.pop();
+  EXPECT_FALSE(answered(first.phone, milliseconds(200)));
+  std::thread decode_thread([&] { (void)queue.pop(); });  // back for more
+  EXPECT_TRUE(answered(first.phone, milliseconds(10'000)));
+  queue.push(frames::Configure{});
+  decode_thread.join();
+
+  // A newer phone ends the wait of a reader it took over from.
+  send(first.phone, video(false, frames::kLargeFrame));
+  while (queue.len() == 0) {
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  Ends second = connect(2);
+  reader.join();
+  EXPECT_EQ(queue.len(), 1u);
 }
 
 TEST_F(ConnectionTest, HelloSizesOutsideSixteenToEightThousandAreNotGiven) {

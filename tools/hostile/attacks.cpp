@@ -186,6 +186,15 @@ AttackResult magic_flood(uint16_t port, bool quick) {
   });
 }
 
+// A video message whose data opens like an IDR picture's, so that a decoder
+// takes it for H.264 and parses all of it.
+Bytes h264_shaped(size_t data_bytes, uint64_t pts) {
+  Bytes m = video(true, data_bytes, pts);
+  const uint8_t opening[] = {0, 0, 0, 1, 0x65, 0x88};
+  std::copy(std::begin(opening), std::end(opening), m.end() - static_cast<ptrdiff_t>(data_bytes));
+  return m;
+}
+
 // Valid headers with the largest payload allowed, and one byte more.
 AttackResult largest_payloads(uint16_t port, bool quick) {
   AttackResult result;
@@ -203,7 +212,7 @@ AttackResult largest_payloads(uint16_t port, bool quick) {
     }
     const auto deadline = Clock::now() + 20s;
     send(*peer, hello(1280, 720), deadline, result);
-    send(*peer, video(true, kLargestPayload - 8, 1), deadline, result);
+    send(*peer, h264_shaped(kLargestPayload - 8, 1), deadline, result);
     send(*peer, video(false, kLargestPayload - 8, 2), deadline, result);
     send(*peer, over_limit + random_bytes(65536), deadline, result);
     send(*peer, message(MessageType::audio, 0, Bytes(kLargestPayload, 0x40)), deadline, result);
