@@ -88,9 +88,12 @@ class MfH264Decoder final : public H264Decoder {
   // out after a new SPS went in, are cropped right too.
   std::optional<VisibleArea> aperture_;
 
-  // The last call's pictures, copied out of the transform's samples.
-  std::vector<Nv12Frame> frames_;
-  std::vector<Picture> pictures_;
+  // The pictures of the last two calls, alternating, copied out of the
+  // transform's samples: the caller may still be copying the older set on
+  // while the next unit decodes.
+  std::array<std::vector<Nv12Frame>, 2> frames_;
+  std::array<std::vector<Picture>, 2> pictures_;
+  size_t current_ = 0;                                   // the set the latest call filled
   std::array<std::optional<SpsPicture>, 4> recent_sps_;  // newest first
 
   // One output buffer reused for every ProcessOutput call while its size and
@@ -279,8 +282,11 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frame
 }
 
 Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t pts_us) {
-  frames_.clear();
-  pictures_.clear();
+  current_ ^= 1;
+  std::vector<Nv12Frame>& frames = frames_[current_];
+  std::vector<Picture>& pictures = pictures_[current_];
+  frames.clear();
+  pictures.clear();
   const std::span<const uint8_t> data = payload.bytes();
   if (auto picture = find_sps_picture(data)) {
     remember_sps(*picture);
@@ -322,7 +328,6 @@ Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t
   }
   sample->SetSampleDuration(kFrameDuration);
 
-  std::vector<Nv12Frame>& frames = frames_;
   for (;;) {
     hr = transform_->ProcessInput(0, sample.Get(), 0);
     if (SUCCEEDED(hr)) {
@@ -330,9 +335,9 @@ Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t
         return fail(drained.error());
       }
       for (const Nv12Frame& frame : frames) {
-        pictures_.push_back(picture_of(frame));
+        pictures.push_back(picture_of(frame));
       }
-      return std::span<const Picture>(pictures_);
+      return std::span<const Picture>(pictures);
     }
     if (hr != MF_E_NOTACCEPTING) {
       return fail("ProcessInput: " + hr_text(hr));
