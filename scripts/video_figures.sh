@@ -24,6 +24,8 @@
 # Runs in a network and mount namespace of its own, so the receiver's port
 # and frame section are its alone and nothing leaves loopback.
 # Usage: scripts/video_figures.sh [SECONDS]   (default 20)
+#   KORVEX_FIGURES_BIN=DIR: measure the programs in DIR (laid out as
+#   build/linux-release) instead, e.g. a copy of another branch's build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
@@ -49,7 +51,7 @@ if [[ -z ${KORVEX_FIGURES_NS:-} ]]; then
     sh bash "$0" "$seconds"
 fi
 
-bin=build/linux-release
+bin=${KORVEX_FIGURES_BIN:-build/linux-release}  # another build's, to compare two in one sitting
 out=$bin/video-figures
 mkdir -p "$out"
 sim=$bin/korvex-phone-sim
@@ -159,16 +161,18 @@ throughput() {  # GOP CPUS [PACE]: prints the lines for one overload run, the si
     --name Figures >"$out/sim.txt" 2>&1 &
   sim_pid=$!
   wait_first_frame "$before"
-  local first_count decode_first reader_first
+  local first_count decode_first publish_first reader_first
   first_count=$(frame_counter)
   decode_first=$(thread_ticks "$receiver_pid" decode)
+  publish_first=$(thread_ticks "$receiver_pid" publish)
   reader_first=$(thread_ticks "$receiver_pid" phone-1)
   # Measured while the flood lasts: the reader's thread ends with the connection.
   sleep $((burst_seconds - 1))
-  local count end_at decode_ticks reader_ticks
+  local count end_at decode_ticks publish_ticks reader_ticks
   count=$(frame_counter)
   end_at=$(now)
   decode_ticks=$(($(thread_ticks "$receiver_pid" decode) - decode_first))
+  publish_ticks=$(($(thread_ticks "$receiver_pid" publish) - publish_first))
   reader_ticks=$(($(thread_ticks "$receiver_pid" phone-1) - reader_first))
   # The flood's last second, read back: no damaged picture reaches the section.
   $bin/korvex-frames --watch 1 >"$out/watch.txt" 2>&1 &
@@ -188,7 +192,7 @@ throughput() {  # GOP CPUS [PACE]: prints the lines for one overload run, the si
   local sim_line
   sim_line=$(tail -n 1 "$out/sim.txt")
   awk -v n=$((count - first_count)) -v a="$first_at" -v b="$end_at" -v hz="$ticks" \
-    -v dt="$decode_ticks" -v rt="$reader_ticks" -v sent="$(field frames "$sim_line")" \
+    -v dt="$decode_ticks" -v pt="$publish_ticks" -v rt="$reader_ticks" -v sent="$(field frames "$sim_line")" \
     -v keys="$(field keyframes "$sim_line")" -v written="$written" \
     -v seen="$(field frames "$watch_line")" -v unreadable="$(field unreadable "$watch_line")" \
     -v raw_rate="$(field pictures_per_s "$raw")" -v raw_cpu="$(field cpu_percent "$raw")" \
@@ -199,9 +203,10 @@ throughput() {  # GOP CPUS [PACE]: prints the lines for one overload run, the si
         pace == "flat out" ? pace : "at " pace "/s", gop, cpus, sent, sent / secs, keys / secs, written, seen, unreadable
       printf "     receiver %.1f frames/s written, libavcodec alone %.1f pictures/s: %.2fx (target >= 0.9)\n",
         rate, raw_rate, rate / raw_rate
-      printf "     decode thread %.0f%% of a core, the reader %.0f%%; written per decode CPU second %.1f" \
-        " against libavcodec per CPU second %.1f: %.2fx\n",
-        100 * dt / hz / (b - a), 100 * rt / hz / (b - a), per_cpu, raw_per_cpu, per_cpu / raw_per_cpu }'
+      printf "     decode thread %.0f%% of a core, its publish thread %.0f%%, the reader %.0f%%;" \
+        " written per decode CPU second %.1f against libavcodec per CPU second %.1f: %.2fx\n",
+        100 * dt / hz / (b - a), 100 * pt / hz / (b - a), 100 * rt / hz / (b - a), per_cpu,
+        raw_per_cpu, per_cpu / raw_per_cpu }'
 }
 echo "2. Throughput: $size sent flat out, then at 1.5 x what libavcodec alone decodes, $burst_seconds s each"
 # A phone sends from a CPU of its own: the simulator keeps to the last one,

@@ -89,9 +89,12 @@ class MfH264Decoder final : public H264Decoder {
   // out after a new SPS went in, are cropped right too.
   std::optional<VisibleArea> aperture_;
 
-  // The last call's pictures, copied out of the transform's samples.
-  std::vector<Nv12Frame> frames_;
-  std::vector<Picture> pictures_;
+  // The pictures of the last two calls, alternating, copied out of the
+  // transform's samples: the caller may still be copying the older set on
+  // while the next unit decodes.
+  std::array<std::vector<Nv12Frame>, 2> frames_;
+  std::array<std::vector<Picture>, 2> pictures_;
+  size_t current_ = 0;                                   // the set the latest call filled
   std::array<std::optional<SpsPicture>, 4> recent_sps_;  // newest first
 
   // One output buffer reused for every ProcessOutput call while its size and
@@ -280,8 +283,11 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frame
 }
 
 Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t pts_us) {
-  frames_.clear();
-  pictures_.clear();
+  current_ ^= 1;
+  std::vector<Nv12Frame>& frames = frames_[current_];
+  std::vector<Picture>& pictures = pictures_[current_];
+  frames.clear();
+  pictures.clear();
   const std::span<const uint8_t> data = payload.bytes();
   // Not H.264: garbage from a peer, which the transform would copy and
   // search through at the cost of several copies of its size.
@@ -328,7 +334,6 @@ Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t
   }
   sample->SetSampleDuration(kFrameDuration);
 
-  std::vector<Nv12Frame>& frames = frames_;
   for (;;) {
     hr = transform_->ProcessInput(0, sample.Get(), 0);
     if (SUCCEEDED(hr)) {
@@ -336,9 +341,9 @@ Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t
         return fail(drained.error());
       }
       for (const Nv12Frame& frame : frames) {
-        pictures_.push_back(picture_of(frame));
+        pictures.push_back(picture_of(frame));
       }
-      return std::span<const Picture>(pictures_);
+      return std::span<const Picture>(pictures);
     }
     if (hr != MF_E_NOTACCEPTING) {
       return fail("ProcessInput: " + hr_text(hr));

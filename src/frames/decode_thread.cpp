@@ -18,6 +18,15 @@ constexpr uint64_t kDumpsAnnounced = 3;
 
 }  // namespace
 
+Result<std::unique_ptr<DecodeLoop>> DecodeLoop::start(DecodeContext context) {
+  auto publisher = PictureHandoff::start(context.write_frame);
+  if (!publisher) {
+    return Error{publisher.error()};
+  }
+  return std::unique_ptr<DecodeLoop>(
+      new DecodeLoop(std::move(context), std::move(publisher).value()));
+}
+
 void DecodeLoop::handle(DecodeWork work) {
   if (const auto* configure_item = std::get_if<Configure>(&work)) {
     configure(*configure_item);
@@ -30,7 +39,7 @@ void DecodeLoop::handle(DecodeWork work) {
 
 void DecodeLoop::replace_decoder(uint32_t width, uint32_t height) {
   auto created = context_.create_decoder(width, height);
-  decoder_.reset();
+  end_decoder();
   if (created) {
     decoder_ = std::move(created).value();
     context_.print_line(
@@ -38,6 +47,11 @@ void DecodeLoop::replace_decoder(uint32_t width, uint32_t height) {
   } else {
     context_.print_line(fmt::format("H.264 decoder: {}", created.error()));
   }
+}
+
+void DecodeLoop::end_decoder() {
+  publisher_->wait_written();  // the pictures still being written are the decoder's
+  decoder_.reset();
 }
 
 void DecodeLoop::configure(const Configure& configure) {
@@ -58,12 +72,11 @@ void DecodeLoop::decode(Frame& frame) {
   const size_t size = frame.data.size();
   auto decoded = decoder_->decode(std::move(frame.data), frame.pts);
   if (decoded) {
-    for (const Picture& picture : decoded.value()) {
-      publish(picture);
-    }
+    publish(decoded.value());
     consecutive_errors_ = 0;
     return;
   }
+  publisher_->wait_written();  // see publish: the last call's pictures expire at the next
   context_.counters->decode_errors.fetch_add(1, std::memory_order_relaxed);
   context_.print_line(fmt::format("decode: {}", decoded.error()));
   context_.request_keyframe();
@@ -72,7 +85,7 @@ void DecodeLoop::decode(Frame& frame) {
     // the largest unit it was given for as long as it lives. Without a decoder, frames are dropped
     // until the keyframe just asked for makes a new one, as after a failed
     // creation; a stream that needs its decoder back gets it then.
-    decoder_.reset();
+    end_decoder();
     consecutive_errors_ = 0;
     return;
   }
@@ -82,20 +95,32 @@ void DecodeLoop::decode(Frame& frame) {
   }
 }
 
-void DecodeLoop::publish(const Picture& picture) {
+void DecodeLoop::publish(std::span<const Picture> pictures) {
   counters::Counters& counters = *context_.counters;
-  const uint64_t n = counters.frames_decoded.fetch_add(1, std::memory_order_relaxed);
-  counters.width.store(picture.width, std::memory_order_relaxed);
-  counters.height.store(picture.height, std::memory_order_relaxed);
-  context_.write_frame(picture);
-  if (!context_.dump_dir || (n != 0 && (n + 1) % kDumpEvery != 0)) {
+  const uint64_t first =
+      counters.frames_decoded.fetch_add(pictures.size(), std::memory_order_relaxed);
+  if (!pictures.empty()) {
+    counters.width.store(pictures.back().width, std::memory_order_relaxed);
+    counters.height.store(pictures.back().height, std::memory_order_relaxed);
+  }
+  // Written on the "publish" thread while the next unit decodes. The
+  // decoder keeps these pictures through its next call only, so the last
+  // call's must be written before that one, even when it brought none.
+  publisher_->hand_over(pictures);
+  if (!context_.dump_dir) {
     return;
   }
-  auto dumped = png::dump_frame(*context_.dump_dir, n + 1, pack_nv12(picture));
-  if (!dumped) {
-    context_.print_line(fmt::format("dump: {}", dumped.error()));
-  } else if (++dumps_written_ <= kDumpsAnnounced) {
-    context_.print_line(fmt::format("wrote {}", dumped.value()));
+  for (size_t i = 0; i < pictures.size(); ++i) {
+    const uint64_t n = first + i;
+    if (n != 0 && (n + 1) % kDumpEvery != 0) {
+      continue;
+    }
+    auto dumped = png::dump_frame(*context_.dump_dir, n + 1, pack_nv12(pictures[i]));
+    if (!dumped) {
+      context_.print_line(fmt::format("dump: {}", dumped.error()));
+    } else if (++dumps_written_ <= kDumpsAnnounced) {
+      context_.print_line(fmt::format("wrote {}", dumped.value()));
+    }
   }
 }
 
@@ -106,23 +131,26 @@ Result<void> start_decode_thread(DecodeContext context) {
   // holes. A decoder made and dropped here, before a phone can connect, takes
   // that cost at startup; the loop still creates its own on the first
   // Configure or keyframe.
-  auto ready = std::make_shared<std::promise<void>>();
-  std::future<void> warmed = ready->get_future();
+  auto ready = std::make_shared<std::promise<Result<void>>>();
+  std::future<Result<void>> warmed = ready->get_future();
   auto spawned = platform::spawn_thread("decode", [context = std::move(context), ready]() mutable {
     decoder::init_decoder_thread();
     (void)context.create_decoder(0, 0);  // a failure is reported by the real creation
-    ready->set_value();
-    DecodeQueue& queue = *context.queue;
-    DecodeLoop loop(std::move(context));
+    std::shared_ptr<DecodeQueue> queue = context.queue;
+    auto loop = DecodeLoop::start(std::move(context));
+    if (!loop) {
+      ready->set_value(fail("spawn publish thread: " + loop.error()));
+      return;
+    }
+    ready->set_value({});
     for (;;) {
-      loop.handle(queue.pop());
+      loop.value()->handle(queue->pop());
     }
   });
   if (!spawned) {
     return spawned;
   }
-  warmed.wait();
-  return {};
+  return warmed.get();
 }
 
 }  // namespace korvex::frames

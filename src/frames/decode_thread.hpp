@@ -1,15 +1,17 @@
 #pragma once
 
 // The "decode" thread: takes coded frames and stream starts from the decode
-// queue, owns the one H.264 decoder, hands every decoded picture to the frame
-// section, dumps pictures 1, 30, 60, ... when asked, and asks the phone for a
-// keyframe whenever decoding fails or the queue has broken the chain of
+// queue, owns the one H.264 decoder, hands every decoded picture to its
+// "publish" thread, which writes it into the frame section while the next
+// unit decodes, dumps pictures 1, 30, 60, ... when asked, and asks the phone
+// for a keyframe whenever decoding fails or the queue has broken the chain of
 // pictures.
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,6 +20,7 @@
 #include "counters/counters.hpp"
 #include "decoder/h264_decoder.hpp"
 #include "frames/decode_queue.hpp"
+#include "frames/picture_handoff.hpp"
 #include "platform/console.hpp"
 
 namespace korvex::frames {
@@ -30,7 +33,8 @@ struct DecodeContext {
   std::optional<std::string> dump_dir;  // --dump-frames
   std::function<Result<std::unique_ptr<decoder::H264Decoder>>(uint32_t width, uint32_t height)>
       create_decoder = decoder::H264Decoder::create;
-  // Publishes a picture; a frame that cannot be written is lost silently.
+  // Publishes a picture, on the "publish" thread; a frame that cannot be
+  // written is lost silently.
   std::function<void(const Picture&)> write_frame;
   // Asks the phone for a keyframe (throttled by the phone link).
   std::function<void()> request_keyframe;
@@ -43,19 +47,29 @@ struct DecodeContext {
 // The loop's state, one item at a time.
 class DecodeLoop {
  public:
-  explicit DecodeLoop(DecodeContext context) : context_(std::move(context)) {}
+  // A loop with its "publish" thread; fails when that cannot be created.
+  static Result<std::unique_ptr<DecodeLoop>> start(DecodeContext context);
 
   void handle(DecodeWork work);
   bool has_decoder() const { return decoder_ != nullptr; }
+  // Returns once every picture decoded so far is written.
+  void wait_written() { publisher_->wait_written(); }
 
  private:
+  DecodeLoop(DecodeContext context, std::unique_ptr<PictureHandoff> publisher)
+      : context_(std::move(context)), publisher_(std::move(publisher)) {}
+
   void configure(const Configure& configure);
   void decode(Frame& frame);
   void replace_decoder(uint32_t width, uint32_t height);
-  void publish(const Picture& picture);
+  void end_decoder();
+  void publish(std::span<const Picture> pictures);
 
   DecodeContext context_;
+  // Declared before the publisher, which goes first: its last pictures are
+  // the decoder's.
   std::unique_ptr<decoder::H264Decoder> decoder_;
+  std::unique_ptr<PictureHandoff> publisher_;
   uint32_t stream_width_ = 1280;
   uint32_t stream_height_ = 720;
   uint32_t consecutive_errors_ = 0;

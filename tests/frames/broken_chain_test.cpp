@@ -29,9 +29,10 @@ class ChainDecoder : public decoder::H264Decoder {
     Nv12Frame picture{std::vector<uint8_t>(6, intact ? 0x10 : kDamaged), index, 2, 2};
     std::span<const Picture> out;
     if (held_) {
-      out_ = std::move(*held_);
-      view_ = picture_of(out_);
-      out = std::span<const Picture>(&view_, 1);
+      current_ ^= 1;  // the picture handed out last may still be being written
+      out_[current_] = std::move(*held_);
+      view_[current_] = picture_of(out_[current_]);
+      out = std::span<const Picture>(&view_[current_], 1);
     }
     held_ = std::move(picture);
     return out;
@@ -43,8 +44,9 @@ class ChainDecoder : public decoder::H264Decoder {
   std::optional<uint64_t> last_;
   bool last_intact_ = false;
   std::optional<Nv12Frame> held_;
-  Nv12Frame out_;  // the picture handed out last
-  Picture view_;
+  Nv12Frame out_[2];  // the pictures handed out by the last two calls
+  Picture view_[2];
+  int current_ = 0;
 };
 
 TEST(BrokenChain, ADecoderTwoThirdsAsFastAsTheStreamWritesOnlyIntactPictures) {
@@ -70,7 +72,9 @@ TEST(BrokenChain, ADecoderTwoThirdsAsFastAsTheStreamWritesOnlyIntactPictures) {
   };
   context.request_keyframe = [&] { ++keyframe_requests; };
   context.print_line = [](std::string_view) {};
-  DecodeLoop loop(std::move(context));
+  auto started = DecodeLoop::start(std::move(context));
+  ASSERT_TRUE(started) << started.error();
+  DecodeLoop& loop = *started.value();
   loop.handle(Configure{2, 2});
 
   for (uint64_t i = 0; i < kFrames; ++i) {
@@ -83,6 +87,7 @@ TEST(BrokenChain, ADecoderTwoThirdsAsFastAsTheStreamWritesOnlyIntactPictures) {
   while (queue->len() > 0) {
     loop.handle(queue->pop());
   }
+  loop.wait_written();
 
   EXPECT_EQ(damaged, 0u);
   const uint64_t dropped = counters->frames_dropped + queue->evicted() + queue->orphaned();

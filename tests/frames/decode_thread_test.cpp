@@ -22,12 +22,14 @@ class FakeDecoder : public decoder::H264Decoder {
     if (!data.empty() && data.data()[0] == 0xEE) {
       return fail("ProcessInput: broken");
     }
-    frame_.width = width_;
-    frame_.height = height_;
-    frame_.timestamp_us = pts_us;
-    frame_.data.assign(size_t{width_} * height_ * 3 / 2, 128);
-    view_ = picture_of(frame_);
-    return std::span<const Picture>(&view_, 1);
+    current_ ^= 1;  // the last call's picture may still be being written
+    Nv12Frame& frame = frames_[current_];
+    frame.width = width_;
+    frame.height = height_;
+    frame.timestamp_us = pts_us;
+    frame.data.assign(size_t{width_} * height_ * 3 / 2, 128);
+    views_[current_] = picture_of(frame);
+    return std::span<const Picture>(&views_[current_], 1);
   }
   uint32_t width() const override { return width_; }
   uint32_t height() const override { return height_; }
@@ -35,20 +37,33 @@ class FakeDecoder : public decoder::H264Decoder {
  private:
   uint32_t width_;
   uint32_t height_;
-  Nv12Frame frame_;
-  Picture view_;
+  Nv12Frame frames_[2];
+  Picture views_[2];
+  int current_ = 0;
 };
+
+std::unique_ptr<DecodeLoop> start_loop(DecodeContext context) {
+  auto loop = DecodeLoop::start(std::move(context));
+  EXPECT_TRUE(loop) << loop.error();
+  return loop ? std::move(loop).value() : nullptr;
+}
 
 struct Harness {
   std::vector<std::pair<uint32_t, uint32_t>> created;  // sizes asked for
-  std::vector<uint64_t> written;                       // timestamps written
+  std::vector<uint64_t> written;  // timestamps written, by the "publish" thread
   std::vector<std::string> lines;
   int keyframe_requests = 0;
   std::shared_ptr<counters::Counters> counters = std::make_shared<counters::Counters>();
-  DecodeLoop loop;
+  std::unique_ptr<DecodeLoop> loop;
 
   explicit Harness(std::optional<std::string> dump_dir = std::nullopt)
-      : loop(make_context(std::move(dump_dir))) {}
+      : loop(start_loop(make_context(std::move(dump_dir)))) {}
+
+  // What was written once the "publish" thread has caught up.
+  const std::vector<uint64_t>& written_so_far() {
+    loop->wait_written();
+    return written;
+  }
 
   DecodeContext make_context(std::optional<std::string> dump_dir) {
     DecodeContext context;
@@ -68,7 +83,7 @@ struct Harness {
   }
 
   void frame(uint64_t pts, bool keyframe, bool broken = false) {
-    loop.handle(
+    loop->handle(
         Frame{Payload::copy_of(std::vector<uint8_t>{broken ? uint8_t{0xEE} : uint8_t{0x65}}), pts,
               keyframe});
   }
@@ -121,14 +136,14 @@ TEST(DecodeThread, StartsOnceADecoderHasBeenMadeAndDroppedThenWaitsForTheStream)
 TEST(DecodeLoop, DropsFramesUntilAKeyframeCreatesA720pDecoder) {
   Harness h;
   h.frame(1, false);
-  EXPECT_FALSE(h.loop.has_decoder());
+  EXPECT_FALSE(h.loop->has_decoder());
   EXPECT_TRUE(h.created.empty());
   EXPECT_EQ(h.counters->frames_dropped, 1u);
 
   h.frame(2, true);
   EXPECT_EQ(h.created, (std::vector<std::pair<uint32_t, uint32_t>>{{1280, 720}}));
   EXPECT_EQ(h.lines, std::vector<std::string>{"H.264 decoder ready for 1280x720"});
-  EXPECT_EQ(h.written, std::vector<uint64_t>{2});
+  EXPECT_EQ(h.written_so_far(), std::vector<uint64_t>{2});
   EXPECT_EQ(h.counters->frames_decoded, 1u);
   EXPECT_EQ(h.counters->width, 1280u);
   EXPECT_EQ(h.counters->height, 720u);
@@ -136,8 +151,8 @@ TEST(DecodeLoop, DropsFramesUntilAKeyframeCreatesA720pDecoder) {
 
 TEST(DecodeLoop, ConfigureCreatesForTheAnnouncedSize) {
   Harness h;
-  h.loop.handle(Configure{0, 0});
-  h.loop.handle(Configure{1920, 1080});
+  h.loop->handle(Configure{0, 0});
+  h.loop->handle(Configure{1920, 1080});
   EXPECT_EQ(h.created, (std::vector<std::pair<uint32_t, uint32_t>>{{0, 0}, {1920, 1080}}));
   EXPECT_EQ(h.lines, (std::vector<std::string>{"H.264 decoder ready for 1280x720",
                                                "H.264 decoder ready for 1920x1080"}));
@@ -154,10 +169,10 @@ TEST(DecodeLoop, FailedCreationIsReportedAndRetriedAtTheNextKeyframe) {
     ++attempts;
     return fail("CoCreateInstance(CMSH264DecoderMFT): Class not registered (0x80040154)");
   };
-  DecodeLoop loop(std::move(context));
-  loop.handle(Configure{1280, 720});
-  loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>{0x41}), 1, false});
-  loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>{0x65}), 2, true});
+  auto loop = start_loop(std::move(context));
+  loop->handle(Configure{1280, 720});
+  loop->handle(Frame{Payload::copy_of(std::vector<uint8_t>{0x41}), 1, false});
+  loop->handle(Frame{Payload::copy_of(std::vector<uint8_t>{0x65}), 2, true});
   EXPECT_EQ(attempts, 2);
   EXPECT_EQ(h.counters->frames_dropped, 2u);
   ASSERT_EQ(h.lines.size(), 2u);
@@ -168,7 +183,7 @@ TEST(DecodeLoop, FailedCreationIsReportedAndRetriedAtTheNextKeyframe) {
 
 TEST(DecodeLoop, FiveFailuresInARowRecreateTheDecoderFourDoNot) {
   Harness h;
-  h.loop.handle(Configure{640, 360});
+  h.loop->handle(Configure{640, 360});
   for (int i = 0; i < 4; ++i) {
     h.frame(10 + i, false, true);
   }
@@ -195,11 +210,11 @@ TEST(DecodeLoop, FiveFailuresInARowRecreateTheDecoderFourDoNot) {
 
 TEST(DecodeLoop, AFailedUnitOfAMebibyteEndsTheDecoderUntilTheNextKeyframe) {
   Harness h;
-  h.loop.handle(Configure{640, 360});
-  h.loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>(1024 * 1024 - 1, 0xEE)), 1, true});
-  EXPECT_TRUE(h.loop.has_decoder());
-  h.loop.handle(Frame{Payload::copy_of(std::vector<uint8_t>(1024 * 1024, 0xEE)), 2, true});
-  EXPECT_FALSE(h.loop.has_decoder());
+  h.loop->handle(Configure{640, 360});
+  h.loop->handle(Frame{Payload::copy_of(std::vector<uint8_t>(1024 * 1024 - 1, 0xEE)), 1, true});
+  EXPECT_TRUE(h.loop->has_decoder());
+  h.loop->handle(Frame{Payload::copy_of(std::vector<uint8_t>(1024 * 1024, 0xEE)), 2, true});
+  EXPECT_FALSE(h.loop->has_decoder());
   EXPECT_EQ(h.counters->decode_errors, 2u);
   EXPECT_EQ(h.keyframe_requests, 2);
 
@@ -207,12 +222,12 @@ TEST(DecodeLoop, AFailedUnitOfAMebibyteEndsTheDecoderUntilTheNextKeyframe) {
   EXPECT_EQ(h.counters->frames_dropped, 1u);
   h.frame(4, true);
   EXPECT_EQ(h.created, (std::vector<std::pair<uint32_t, uint32_t>>{{640, 360}, {640, 360}}));
-  EXPECT_EQ(h.written, std::vector<uint64_t>{4});
+  EXPECT_EQ(h.written_so_far(), std::vector<uint64_t>{4});
 }
 
 TEST(DecodeLoop, AKeyframeRequestFromTheQueueAsksThePhoneAndNothingElse) {
   Harness h;
-  h.loop.handle(RequestKeyframe{});
+  h.loop->handle(RequestKeyframe{});
   EXPECT_EQ(h.keyframe_requests, 1);
   EXPECT_TRUE(h.created.empty());
   EXPECT_TRUE(h.lines.empty());
@@ -225,7 +240,7 @@ TEST(DecodeLoop, DumpsFrames1And30And60AnnouncingTheFirstThree) {
       ("korvex-decode-dump-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
   std::filesystem::remove_all(dir);
   Harness h(dir.string());
-  h.loop.handle(Configure{64, 32});
+  h.loop->handle(Configure{64, 32});
   for (uint64_t pts = 1; pts <= 95; ++pts) {
     h.frame(pts, pts == 1);
   }
@@ -241,7 +256,7 @@ TEST(DecodeLoop, DumpsFrames1And30And60AnnouncingTheFirstThree) {
                                                "wrote " + dir.string() + sep + "frame-1.png",
                                                "wrote " + dir.string() + sep + "frame-30.png",
                                                "wrote " + dir.string() + sep + "frame-60.png"}));
-  EXPECT_EQ(h.written.size(), 95u);
+  EXPECT_EQ(h.written_so_far().size(), 95u);
   std::filesystem::remove_all(dir);
 }
 
@@ -249,14 +264,14 @@ TEST(DecodeLoop, EveryDumpFailureIsPrinted) {
   const auto file = std::filesystem::temp_directory_path() / "korvex-decode-dump-blocker";
   { std::ofstream(file) << "x"; }
   Harness h((file / "below").string());
-  h.loop.handle(Configure{64, 32});
+  h.loop->handle(Configure{64, 32});
   for (uint64_t pts = 1; pts <= 30; ++pts) {
     h.frame(pts, false);
   }
   ASSERT_EQ(h.lines.size(), 3u);
   EXPECT_EQ(h.lines[1].rfind("dump: " + (file / "below").string(), 0), 0u) << h.lines[1];
   EXPECT_EQ(h.lines[2].rfind("dump: ", 0), 0u);
-  EXPECT_EQ(h.written.size(), 30u);  // decoding went on
+  EXPECT_EQ(h.written_so_far().size(), 30u);  // decoding went on
   std::filesystem::remove(file);
 }
 
