@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <thread>
 #include <variant>
 #include <vector>
@@ -10,6 +11,7 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -41,6 +43,42 @@ TEST(AcceptErrors, SortedByWhatTheyMeanForTheListener) {
   EXPECT_EQ(classify_accept_error(ENOTSOCK), AcceptFailure::listener);
   EXPECT_EQ(classify_accept_error(EINVAL), AcceptFailure::listener);
 #endif
+}
+
+// A client connected to `port` on 127.0.0.1.
+Socket connect_loopback(uint16_t port) {
+  Socket client(::socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  EXPECT_EQ(::connect(client.native(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return client;
+}
+
+// How a newer phone ends the reader of the one it takes over from.
+TEST(Socket, ShuttingDownADuplicateEndsAReceiveWaitingOnTheSocket) {
+  constexpr uint16_t kPort = 45391;  // this test's alone
+  auto listener = listen_tcp(kPort);
+  ASSERT_TRUE(listener.ok()) << listener.error();
+  Socket client = connect_loopback(kPort);
+  AcceptResult accepted = listener->accept();
+  ASSERT_TRUE(std::holds_alternative<Accepted>(accepted));
+  const Socket& reader = std::get<Accepted>(accepted).socket;
+  reader.set_connection_options(60'000, 2'000);
+  auto other = reader.duplicate();
+  ASSERT_TRUE(other.ok()) << other.error();
+
+  auto received = std::async(std::launch::async, [&] {
+    std::vector<uint8_t> buffer(16);
+    return reader.receive(buffer);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let it wait
+  other->shutdown_both();
+  // Not woken, it would wait out the peer's silence: a minute.
+  ASSERT_EQ(received.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  const Result<size_t> result = received.get();
+  EXPECT_TRUE(!result.ok() || result.value() == 0);
 }
 
 #ifndef _WIN32
