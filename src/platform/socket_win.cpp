@@ -164,6 +164,9 @@ Result<void> Socket::send_all(std::span<const uint8_t> bytes, uint32_t timeout_m
 }
 
 void Socket::shutdown_both() const {
+  if (!valid()) {
+    return;
+  }
   ::shutdown(raw(*this), SD_BOTH);
   // A receive already waiting on another handle of the socket is not woken
   // by the shutdown under Wine; cancelling the socket's pending I/O is.

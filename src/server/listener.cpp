@@ -37,8 +37,8 @@ bool serve(const std::shared_ptr<ServerContext>& context, platform::Accepted acc
   link->counters()->connected.store(true, std::memory_order_relaxed);
   link->counters()->rtt_us.store(0, std::memory_order_relaxed);
 
-  const auto ping = platform::spawn_thread(fmt::format("ping-{}", id),
-                                           [alive, link, id] { ping_loop(alive, link, id); });
+  const auto ping =
+      platform::spawn_thread(fmt::format("ping-{}", id), [link, id] { ping_loop(link, id); });
   if (!ping) {
     platform::write_stderr(fmt::format("spawn ping thread: {}\n", ping.error()));
     return false;

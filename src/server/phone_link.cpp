@@ -31,6 +31,7 @@ void PhoneLink::install_current(platform::Socket send_socket, AliveFlag alive, u
   }
   // Replacing the record closes the older connection's send handle.
   current_ = Connection{std::move(send_socket), std::move(alive), id};
+  current_changed_.notify_all();
 }
 
 bool PhoneLink::send_to_connection(uint64_t id, std::span<const uint8_t> message) {
@@ -56,7 +57,13 @@ bool PhoneLink::release_current(uint64_t id) {
   }
   current_->send_socket.shutdown_both();
   current_.reset();
+  current_changed_.notify_all();
   return true;
+}
+
+bool PhoneLink::stays_current(uint64_t id, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(send_lock_);
+  return !current_changed_.wait_for(lock, timeout, [&] { return !current_ || current_->id != id; });
 }
 
 }  // namespace korvex::server

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -68,6 +69,10 @@ class PhoneLink {
   // over (or none is current).
   bool release_current(uint64_t id);
 
+  // Waits up to `timeout` while connection `id` stays the current one; false
+  // as soon as it is not, so that its other threads end with it.
+  bool stays_current(uint64_t id, std::chrono::milliseconds timeout);
+
  private:
   struct Connection {
     platform::Socket send_socket;
@@ -79,6 +84,7 @@ class PhoneLink {
   // wire; kSendTimeoutMs bounds how long.
   std::mutex send_lock_;
   std::optional<Connection> current_;  // guarded by send_lock_
+  std::condition_variable current_changed_;
 
   KeyframeThrottle keyframe_throttle_;
   const std::shared_ptr<counters::Counters> counters_;

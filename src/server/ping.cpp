@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace korvex::server {
 namespace {
@@ -28,12 +27,8 @@ std::optional<uint64_t> round_trip_us(uint64_t now, uint64_t value) {
   return now - value;
 }
 
-void ping_loop(AliveFlag alive, std::shared_ptr<PhoneLink> link, uint64_t id) {
-  while (alive->load()) {
-    std::this_thread::sleep_for(kPingInterval);
-    if (!alive->load()) {
-      return;
-    }
+void ping_loop(std::shared_ptr<PhoneLink> link, uint64_t id) {
+  while (link->stays_current(id, kPingInterval)) {
     if (!link->send_to_connection(id, ping_message(link->clock_us(), 0))) {
       return;
     }

@@ -14,9 +14,9 @@
 namespace korvex::server {
 
 // The body of the "ping-{id}" thread: from 2 seconds after the connection
-// was accepted, a ping every 2 seconds while `alive` holds and the
-// connection is still the current one.
-void ping_loop(AliveFlag alive, std::shared_ptr<PhoneLink> link, uint64_t id);
+// was accepted, a ping every 2 seconds while the connection is the current
+// one; ends as soon as it is not.
+void ping_loop(std::shared_ptr<PhoneLink> link, uint64_t id);
 
 // Answers the phone's own pings; turns replies to ours into the counters'
 // round-trip time.

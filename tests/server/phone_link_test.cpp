@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
+#include <memory>
 
 #include "server/phone_link.hpp"
 #include "server/ping.hpp"
@@ -35,6 +38,27 @@ TEST(PhoneLink, WithoutAConnectionNothingIsSentOrReleased) {
   EXPECT_FALSE(link.send_to_connection(1, message));
   EXPECT_FALSE(link.release_current(1));
   EXPECT_EQ(link.counters()->connected.load(), false);
+}
+
+TEST(PhoneLink, AConnectionStaysCurrentUntilANewerOneOrItsEnd) {
+  using std::chrono::milliseconds;
+  PhoneLink link;
+  link.install_current(platform::Socket(), std::make_shared<std::atomic<bool>>(true), 1);
+  EXPECT_TRUE(link.stays_current(1, milliseconds(1)));
+  EXPECT_FALSE(link.stays_current(2, milliseconds(10'000)));
+
+  // A ping thread waiting out its interval ends as soon as a newer phone comes.
+  auto first =
+      std::async(std::launch::async, [&] { return link.stays_current(1, milliseconds(60'000)); });
+  link.install_current(platform::Socket(), std::make_shared<std::atomic<bool>>(true), 2);
+  ASSERT_EQ(first.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_FALSE(first.get());
+
+  auto second =
+      std::async(std::launch::async, [&] { return link.stays_current(2, milliseconds(60'000)); });
+  EXPECT_TRUE(link.release_current(2));
+  ASSERT_EQ(second.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_FALSE(second.get());
 }
 
 }  // namespace
