@@ -82,9 +82,10 @@ void DecodeLoop::decode(Frame& frame) {
   context_.request_keyframe();
   if (size >= kLargeFrame) {
     // Most likely not video at all, and libavcodec keeps buffers as large as
-    // the largest unit it was given for as long as it lives. Without a decoder, frames are dropped
-    // until the keyframe just asked for makes a new one, as after a failed
-    // creation; a stream that needs its decoder back gets it then.
+    // the largest unit it was given for as long as it lives. Without a
+    // decoder, frames are dropped until the keyframe just asked for makes a
+    // new one, as after a failed creation; a stream that needs its decoder
+    // back gets it then.
     end_decoder();
     consecutive_errors_ = 0;
     return;
