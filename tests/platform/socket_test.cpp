@@ -98,8 +98,7 @@ LoopbackPair loopback_pair() {
   EXPECT_EQ(::bind(pair.listener.native(), reinterpret_cast<sockaddr*>(&address), size), 0);
   EXPECT_EQ(::listen(pair.listener.native(), 4), 0);
   EXPECT_EQ(::getsockname(pair.listener.native(), reinterpret_cast<sockaddr*>(&address), &size), 0);
-  pair.client = Socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  EXPECT_EQ(::connect(pair.client.native(), reinterpret_cast<sockaddr*>(&address), size), 0);
+  pair.client = connect_loopback(ntohs(address.sin_port));
   return pair;
 }
 
