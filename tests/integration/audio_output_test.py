@@ -122,8 +122,11 @@ class AudioOutput(unittest.TestCase):
                                          [f"float32le {channels}ch 48000Hz"])
                     recording = Recording(self.pulse, sink + ".monitor", channels)
                     tone = recorded_tone(r, recording, 1.0)
-                    self.assertAlmostEqual(len(tone) / 48000, 1.0, delta=0.03)
-                    self.assertAlmostEqual(frequency(tone), 1000, delta=10)
+                    # A hole shows as a short tone or a low frequency; the status line says
+                    # whether the receiver ran short (an underrun) or the host did.
+                    status = [line for line in r.out.decode().split("\n") if "| audio" in line]
+                    self.assertAlmostEqual(len(tone) / 48000, 1.0, delta=0.03, msg=status[-1:])
+                    self.assertAlmostEqual(frequency(tone), 1000, delta=10, msg=status[-1:])
                     self.assertAlmostEqual(max(tone), 16384, delta=400)  # 8 bits: steps of 256
                     self.assertEqual(r.stop(), 0)
                 finally:
