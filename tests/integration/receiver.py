@@ -10,6 +10,7 @@ import select
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 
@@ -100,6 +101,38 @@ def under_wine(command):
     return any(part.endswith(".exe") for part in command)
 
 
+# Threads that ask Windows for a time-critical priority: the receiver's render
+# thread, and Wine's PulseAudio timer and main loop, which stand in for the
+# Windows audio engine (itself a real-time process there) and must hand the
+# sound server each 10 ms period within 30 ms. Wine turns thread priorities into
+# niceness only when RLIMIT_NICE allows, which needs a capability these VMs do
+# not give even to root, so under Wine they would stay ordinary threads that the
+# hypervisor or a starting decoder can hold off past that window; the run then
+# judges the VM's scheduler, not the receiver. What Windows would grant them,
+# the lowest real-time priority, is given here by hand.
+TIME_CRITICAL_UNDER_WINE = {b"audio-render", b"winepulse_timer", b"winepulse_mainl"}
+
+
+def grant_time_critical(pid, stop):
+    granted = set()
+    while not stop.wait(0.05):
+        try:
+            tids = os.listdir(f"/proc/{pid}/task")
+        except FileNotFoundError:
+            return
+        for tid in tids:
+            try:
+                with open(f"/proc/{pid}/task/{tid}/comm", "rb") as comm:
+                    name = comm.read().strip()
+                if name in TIME_CRITICAL_UNDER_WINE and tid not in granted:
+                    os.sched_setscheduler(int(tid), os.SCHED_RR, os.sched_param(1))
+                    granted.add(tid)
+            except (FileNotFoundError, ProcessLookupError):
+                pass  # the thread ended meanwhile
+            except PermissionError:
+                return  # not root: the threads keep Wine's ordinary scheduling
+
+
 class Receiver:
     """A running receiver with its output collected as it arrives."""
 
@@ -125,6 +158,10 @@ class Receiver:
         self._err_fd = self.proc.stderr.fileno()
         os.set_blocking(self._out_fd, False)
         os.set_blocking(self._err_fd, False)
+        self._stop_granting = threading.Event()
+        if under_wine(command):
+            threading.Thread(target=grant_time_critical, args=(self.proc.pid, self._stop_granting),
+                             daemon=True).start()
 
     def resize_terminal(self, columns):
         """Makes the terminal that terminal=True gave the program this many columns wide."""
@@ -176,9 +213,11 @@ class Receiver:
                 # Output may stay open in a grandchild (wineserver); stop waiting shortly.
                 self._pump(0.2)
                 break
+        self._stop_granting.set()
         return self.proc.wait()
 
     def kill(self):
+        self._stop_granting.set()
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()

@@ -194,6 +194,10 @@ class PeakSampler {
   std::thread thread_;
 };
 
+double mib_between(uint64_t from_kib, uint64_t to_kib) {
+  return (static_cast<double>(to_kib) - static_cast<double>(from_kib)) / 1024.0;
+}
+
 void say(const std::string& line) {
   std::fputs(line.c_str(), stdout);
   std::fflush(stdout);
@@ -264,8 +268,12 @@ int main(int argc, char** argv) {
 
   for (const Attack* attack : plan) {
     std::vector<std::string> failures;
+    // What the attack found: memory an earlier one left behind is the
+    // allocator's to give back, not this attack's cost.
+    uint64_t start_rss_kib = 0;
     if (o.pid > 0) {
       reset_peak(o.pid);
+      start_rss_kib = read_process(o.pid).rss_kib;
     }
     PeakSampler peaks(o.pid);
     LegitPhone legit(sim_command(o, 120));
@@ -298,11 +306,10 @@ int main(int argc, char** argv) {
             "peak memory");
       line += fmt::format(
           "; threads {}/{}/{} fds {}/{}/{} (base/peak/after, settled in {} ms); "
-          "peak rss {:.1f} MiB ({:+.1f})",
+          "peak rss {:.1f} MiB ({:+.1f}; {:+.1f} over the {:.1f} it started from)",
           base.threads, peaks.threads(), after.threads, base.fds, peaks.fds(), after.fds, settle_ms,
-          after.peak_rss_kib / 1024.0,
-          (static_cast<double>(after.peak_rss_kib) - static_cast<double>(base.peak_rss_kib)) /
-              1024.0);
+          after.peak_rss_kib / 1024.0, mib_between(base.peak_rss_kib, after.peak_rss_kib),
+          mib_between(start_rss_kib, after.peak_rss_kib), start_rss_kib / 1024.0);
     }
     const uint64_t unreadable = follower.unreadable();
     check(unreadable == 0, failures, fmt::format("{} unreadable stamps so far", unreadable));
