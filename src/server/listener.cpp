@@ -27,6 +27,7 @@ bool serve(const std::shared_ptr<ServerContext>& context, platform::Accepted acc
   socket.set_connection_options(kReceiveTimeoutMs, kSendTimeoutMs);
 
   const uint64_t id = context->next_connection_id.fetch_add(1);
+  const auto slot = context->slots->hold();
   auto alive = std::make_shared<std::atomic<bool>>(true);
   auto send_socket = socket.duplicate();
   if (!send_socket) {
@@ -38,16 +39,17 @@ bool serve(const std::shared_ptr<ServerContext>& context, platform::Accepted acc
   link->counters()->rtt_us.store(0, std::memory_order_relaxed);
 
   const auto ping =
-      platform::spawn_thread(fmt::format("ping-{}", id), [link, id] { ping_loop(link, id); });
+      platform::spawn_thread(fmt::format("ping-{}", id), [link, id, slot] { ping_loop(link, id); });
   if (!ping) {
     platform::write_stderr(fmt::format("spawn ping thread: {}\n", ping.error()));
     return false;
   }
   // std::function needs a copyable body; the socket travels in a shared box.
   auto reader = std::make_shared<platform::Socket>(std::move(socket));
-  const auto connection = platform::spawn_thread(
-      fmt::format("phone-{}", id),
-      [context, reader, alive, id] { run_connection(context, std::move(*reader), alive, id); });
+  const auto connection =
+      platform::spawn_thread(fmt::format("phone-{}", id), [context, reader, alive, id, slot] {
+        run_connection(context, std::move(*reader), alive, id);
+      });
   if (!connection) {
     platform::write_stderr(fmt::format("spawn connection thread: {}\n", connection.error()));
     return false;
@@ -85,7 +87,10 @@ std::optional<std::string> accept_connections(const AcceptSteps& steps) {
 
 void accept_loop(std::shared_ptr<ServerContext> context, platform::Socket listener) {
   const AcceptSteps steps{
-      [&listener] { return listener.accept(); },
+      [&listener, &context] {
+        context->slots->wait_for_free();
+        return listener.accept();
+      },
       [&context](platform::Accepted accepted) { return serve(context, std::move(accepted)); },
       [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); },
   };

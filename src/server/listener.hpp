@@ -41,7 +41,8 @@ struct AcceptSteps {
 std::optional<std::string> accept_connections(const AcceptSteps& steps);
 
 // The body of the "accept" thread. Gives each phone a connection id, the
-// send path, and its "ping-{id}" and "phone-{id}" threads. A failure of the
+// send path, and its "ping-{id}" and "phone-{id}" threads, taking the next
+// connection only while a connection slot is free. A failure of the
 // listening socket ends the process with status 1; a thread that cannot be
 // started ends only this loop, so no further phone is accepted.
 void accept_loop(std::shared_ptr<ServerContext> context, platform::Socket listener);

@@ -11,6 +11,7 @@
 #include "frames/decode_queue.hpp"
 #include "jitter/jitter_buffer.hpp"
 #include "section/frame_writer.hpp"
+#include "server/connection_slots.hpp"
 #include "server/phone_link.hpp"
 
 namespace korvex::server {
@@ -32,6 +33,8 @@ struct ServerContext {
   // hello, cleared when the current connection ends.
   const std::shared_ptr<section::FrameWriter> frame_writer;
   std::atomic<uint64_t> next_connection_id{1};
+  // The current connection and two on their way out.
+  const std::shared_ptr<ConnectionSlots> slots = std::make_shared<ConnectionSlots>(3);
   const float gain;  // applied to every audio sample
 };
 

@@ -10,6 +10,7 @@ The phone simulator is named by KORVEX_PHONE_SIM.
 """
 
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -66,6 +67,11 @@ class HostilePeers(unittest.TestCase):
                 self.assertIsNone(receiver.poll(), "the receiver exited")
                 self.assertEqual(driver.returncode, 0, driver.stdout + driver.stderr)
                 self.assertEqual(driver.stdout.count("\nattack "), len(ATTACKS))
+                # At most three connections are served at once, two threads each, whatever
+                # the number of peers: the phone's, and two on their way out.
+                for name, base, peak in re.findall(r"attack ([\w-]+):.*? threads (\d+)/(\d+)/",
+                                                   driver.stdout):
+                    self.assertLessEqual(int(peak), int(base) + 6, name)
             finally:
                 if receiver.poll() is None:
                     receiver.send_signal(signal.SIGINT)
