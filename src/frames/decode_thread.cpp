@@ -38,8 +38,11 @@ void DecodeLoop::handle(DecodeWork work) {
 }
 
 void DecodeLoop::replace_decoder(uint32_t width, uint32_t height) {
-  auto created = context_.create_decoder(width, height);
+  // The old decoder goes before the new one comes: two at once would be the
+  // peak of every hello, and under Wine each holds a GStreamer pipeline with
+  // its buffers (30 hellos took the Windows build 15 MiB above its start).
   end_decoder();
+  auto created = context_.create_decoder(width, height);
   if (created) {
     decoder_ = std::move(created).value();
     context_.print_line(

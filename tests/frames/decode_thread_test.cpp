@@ -16,7 +16,17 @@ namespace {
 // unless the unit's first byte is 0xEE, which fails.
 class FakeDecoder : public decoder::H264Decoder {
  public:
-  FakeDecoder(uint32_t width, uint32_t height) : width_(width), height_(height) {}
+  FakeDecoder(uint32_t width, uint32_t height, std::shared_ptr<int> alive = nullptr)
+      : width_(width), height_(height), alive_(std::move(alive)) {
+    if (alive_) {
+      ++*alive_;
+    }
+  }
+  ~FakeDecoder() override {
+    if (alive_) {
+      --*alive_;
+    }
+  }
 
   Result<std::span<const Picture>> decode(Payload data, uint64_t pts_us) override {
     if (!data.empty() && data.data()[0] == 0xEE) {
@@ -37,6 +47,7 @@ class FakeDecoder : public decoder::H264Decoder {
  private:
   uint32_t width_;
   uint32_t height_;
+  std::shared_ptr<int> alive_;  // how many fakes of one harness exist
   Nv12Frame frames_[2];
   Picture views_[2];
   int current_ = 0;
@@ -50,6 +61,8 @@ std::unique_ptr<DecodeLoop> start_loop(DecodeContext context) {
 
 struct Harness {
   std::vector<std::pair<uint32_t, uint32_t>> created;  // sizes asked for
+  std::shared_ptr<int> alive = std::make_shared<int>(0);
+  int most_alive_at_creation = 0;
   std::vector<uint64_t> written;  // timestamps written, by the "publish" thread
   std::vector<std::string> lines;
   int keyframe_requests = 0;
@@ -73,8 +86,9 @@ struct Harness {
     context.create_decoder = [this](uint32_t w,
                                     uint32_t h) -> Result<std::unique_ptr<decoder::H264Decoder>> {
       created.emplace_back(w, h);
+      most_alive_at_creation = std::max(most_alive_at_creation, *alive);
       return std::unique_ptr<decoder::H264Decoder>(
-          std::make_unique<FakeDecoder>(w != 0 ? w : 1280, h != 0 ? h : 720));
+          std::make_unique<FakeDecoder>(w != 0 ? w : 1280, h != 0 ? h : 720, alive));
     };
     context.write_frame = [this](const Picture& f) { written.push_back(f.timestamp_us); };
     context.request_keyframe = [this] { ++keyframe_requests; };
@@ -158,6 +172,7 @@ TEST(DecodeLoop, ConfigureCreatesForTheAnnouncedSize) {
                                                "H.264 decoder ready for 1920x1080"}));
   h.frame(1, false);  // a decoder exists: non-key frames decode
   EXPECT_EQ(h.counters->width, 1920u);
+  EXPECT_EQ(h.most_alive_at_creation, 0);  // the old one went first
 }
 
 TEST(DecodeLoop, FailedCreationIsReportedAndRetriedAtTheNextKeyframe) {
@@ -200,6 +215,7 @@ TEST(DecodeLoop, FiveFailuresInARowRecreateTheDecoderFourDoNot) {
   EXPECT_EQ(h.counters->decode_errors, 9u);
   EXPECT_EQ(h.keyframe_requests, 9);
   EXPECT_EQ(h.lines.back(), "H.264 decoder ready for 640x360");
+  EXPECT_EQ(h.most_alive_at_creation, 0);
 
   // The count starts again after the recreation.
   for (int i = 0; i < 4; ++i) {
