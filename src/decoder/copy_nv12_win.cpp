@@ -100,8 +100,9 @@ Result<Locked2D> lock_2d(IMFMediaBuffer* buffer, IMF2DBuffer* buffer_2d, uint64_
 
 }  // namespace
 
-Result<Nv12Frame> copy_nv12(IMFSample* sample, uint32_t width, uint32_t height, uint32_t stride,
-                            uint64_t fallback_pts_us, const VisibleArea& visible) {
+Result<void> copy_nv12_into(IMFSample* sample, uint32_t width, uint32_t height, uint32_t stride,
+                            uint64_t fallback_pts_us, const VisibleArea& visible,
+                            Nv12Frame& frame) {
   // A rectangle reaching outside the surface (or an odd chroma offset) would
   // read past the buffer; fall back to the whole surface.
   VisibleArea area = visible;
@@ -110,7 +111,6 @@ Result<Nv12Frame> copy_nv12(IMFSample* sample, uint32_t width, uint32_t height, 
     area = {0, 0, width, height};
   }
 
-  Nv12Frame frame;
   frame.width = area.width;
   frame.height = area.height;
   LONGLONG time = 0;
@@ -136,7 +136,7 @@ Result<Nv12Frame> copy_nv12(IMFSample* sample, uint32_t width, uint32_t height, 
     if (FAILED(hr)) {
       return fail("Unlock2D: " + platform::hresult_text(hr));
     }
-    return frame;
+    return {};
   }
 
   BYTE* data = nullptr;
@@ -156,7 +156,7 @@ Result<Nv12Frame> copy_nv12(IMFSample* sample, uint32_t width, uint32_t height, 
   if (FAILED(hr)) {
     return fail("Unlock: " + platform::hresult_text(hr));
   }
-  return frame;
+  return {};
 }
 
 }  // namespace korvex::decoder

@@ -70,7 +70,17 @@ class MfH264Decoder final : public H264Decoder {
   uint32_t height() const override { return visible_area().height; }
 
  private:
-  Result<void> drain(uint64_t pts_us, std::vector<Nv12Frame>& frames);
+  // The pictures of one call, copied out of the transform's samples. The
+  // frames stay from call to call and are copied into again: a 1080p
+  // picture is 3 MiB, and allocating one per picture means fresh pages to
+  // fault in for every one.
+  struct PictureSet {
+    std::vector<Nv12Frame> frames;  // the first `count` are this call's
+    size_t count = 0;
+    std::vector<Picture> pictures;
+  };
+
+  Result<void> drain(uint64_t pts_us, PictureSet& set);
   Result<ComPtr<IMFSample>> output_sample();
   void remember_sps(const SpsPicture& picture);
   VisibleArea visible_area() const;
@@ -89,11 +99,9 @@ class MfH264Decoder final : public H264Decoder {
   // out after a new SPS went in, are cropped right too.
   std::optional<VisibleArea> aperture_;
 
-  // The pictures of the last two calls, alternating, copied out of the
-  // transform's samples: the caller may still be copying the older set on
-  // while the next unit decodes.
-  std::array<std::vector<Nv12Frame>, 2> frames_;
-  std::array<std::vector<Picture>, 2> pictures_;
+  // The pictures of the last two calls, alternating: the caller may still be
+  // copying the older set on while the next unit decodes.
+  std::array<PictureSet, 2> sets_;
   size_t current_ = 0;                                   // the set the latest call filled
   std::array<std::optional<SpsPicture>, 4> recent_sps_;  // newest first
 
@@ -231,7 +239,7 @@ Result<ComPtr<IMFSample>> MfH264Decoder::output_sample() {
   return sample;
 }
 
-Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frames) {
+Result<void> MfH264Decoder::drain(uint64_t pts_us, PictureSet& set) {
   int stream_changes = 0;  // in a row
   for (;;) {
     ComPtr<IMFSample> sample;
@@ -273,21 +281,24 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, std::vector<Nv12Frame>& frame
     }
     stream_changes = 0;
     if (produced) {
-      auto frame = copy_nv12(produced.Get(), width_, height_, stride_, pts_us, visible_area());
-      if (!frame) {
-        return fail(frame.error());
+      if (set.count == set.frames.size()) {
+        set.frames.emplace_back();
       }
-      frames.push_back(std::move(frame).value());
+      if (auto copied = copy_nv12_into(produced.Get(), width_, height_, stride_, pts_us,
+                                       visible_area(), set.frames[set.count]);
+          !copied) {
+        return copied;
+      }
+      ++set.count;
     }
   }
 }
 
 Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t pts_us) {
   current_ ^= 1;
-  std::vector<Nv12Frame>& frames = frames_[current_];
-  std::vector<Picture>& pictures = pictures_[current_];
-  frames.clear();
-  pictures.clear();
+  PictureSet& set = sets_[current_];
+  set.count = 0;
+  set.pictures.clear();
   const std::span<const uint8_t> data = payload.bytes();
   // Not H.264: garbage from a peer, which the transform would copy and
   // search through at the cost of several copies of its size.
@@ -337,24 +348,24 @@ Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t
   for (;;) {
     hr = transform_->ProcessInput(0, sample.Get(), 0);
     if (SUCCEEDED(hr)) {
-      if (auto drained = drain(pts_us, frames); !drained) {
+      if (auto drained = drain(pts_us, set); !drained) {
         return fail(drained.error());
       }
-      for (const Nv12Frame& frame : frames) {
-        pictures.push_back(picture_of(frame));
+      for (size_t i = 0; i < set.count; ++i) {
+        set.pictures.push_back(picture_of(set.frames[i]));
       }
-      return std::span<const Picture>(pictures);
+      return std::span<const Picture>(set.pictures);
     }
     if (hr != MF_E_NOTACCEPTING) {
       return fail("ProcessInput: " + hr_text(hr));
     }
     // The transform holds pictures back: take them out, then offer the
     // input again, but only while taking out makes progress.
-    const size_t before = frames.size();
-    if (auto drained = drain(pts_us, frames); !drained) {
+    const size_t before = set.count;
+    if (auto drained = drain(pts_us, set); !drained) {
       return fail(drained.error());
     }
-    if (frames.size() == before) {
+    if (set.count == before) {
       return fail("decoder refuses input and produces no output");
     }
   }

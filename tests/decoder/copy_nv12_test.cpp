@@ -196,6 +196,17 @@ TEST_F(CopyNv12, ContiguousBufferSkipsTheStridePaddingAndTheHiddenRows) {
   EXPECT_EQ(outside->data, whole->data);
 }
 
+TEST_F(CopyNv12, CopyIntoAnOlderFrameReplacesAllOfIt) {
+  const std::vector<uint8_t> memory = surface(60, 80);
+  auto sample = sample_with(contiguous(memory).Get(), 1'234'567);
+  Nv12Frame frame{std::vector<uint8_t>(64 * 40 * 3 / 2 + 100, 0xAB), 7, 1, 1};
+  ASSERT_TRUE(copy_nv12_into(sample.Get(), 64, 40, 80, 0, {8, 4, 48, 30}, frame).ok());
+  EXPECT_EQ(frame.width, 48u);
+  EXPECT_EQ(frame.height, 30u);
+  EXPECT_EQ(frame.timestamp_us, 123'456u);
+  EXPECT_EQ(frame.data, expected(memory, 80, 40, {8, 4, 48, 30}));
+}
+
 TEST_F(CopyNv12, ContiguousBufferTooShortIsRefused) {
   // A stride below the width counts as the width: need = 60 rows x 64.
   auto sample = sample_with(contiguous(std::vector<uint8_t>(60 * 64 - 1)).Get(), 0);
