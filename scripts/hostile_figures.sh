@@ -83,8 +83,8 @@ wine_run=(cmake/wine-run.sh build/windows/wineprefix)
 # glibc. glibc gives each new thread an arena of its own, up to 16 on two
 # CPUs, and keeps what a thread freed in its arena for later: every phone that
 # connects builds a decoder with new threads, and the receiver's resident
-# memory grew by what those arenas held (9-11 MiB for churn at once, up to
-# 22 MiB by the end of all attacks), memory Windows, without glibc, never
+# memory grew by what those arenas held (churn at once: +8.5 to +11.0 MiB,
+# +4.6 and +5.9 with two arenas), memory Windows, without glibc, never
 # spends. Two arenas keep the figures to what the receiver itself does.
 echo "Wine's glibc limited to 2 malloc arenas (MALLOC_ARENA_MAX=2)"
 attack "$out/receiver-wine.txt" env MALLOC_ARENA_MAX=2 "${wine_run[@]}" "$exe" "$@" \

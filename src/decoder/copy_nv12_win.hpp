@@ -19,11 +19,11 @@ namespace korvex::decoder {
 // per row of a contiguous buffer; `visible` the part of it that is the
 // picture. Luma rows and the chroma plane behind all `height` coded luma rows
 // are copied for the visible rectangle only. The frame's time is the
-// sample's, or `fallback_pts_us` when the sample has none. `out` is
+// sample's, or `fallback_pts_us` when the sample has none. `frame` is
 // overwritten whole; its buffer is reused when large enough, so a decoder
 // that keeps its frames allocates none per picture.
 Result<void> copy_nv12_into(IMFSample* sample, uint32_t width, uint32_t height, uint32_t stride,
-                            uint64_t fallback_pts_us, const VisibleArea& visible, Nv12Frame& out);
+                            uint64_t fallback_pts_us, const VisibleArea& visible, Nv12Frame& frame);
 
 // The same into a new frame.
 inline Result<Nv12Frame> copy_nv12(IMFSample* sample, uint32_t width, uint32_t height,
