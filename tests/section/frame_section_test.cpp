@@ -149,16 +149,21 @@ struct PaddedPicture {
 
 TEST(FrameSection, PicturesWithPaddedRowsOrPlanarChromaArePackedIntoNv12) {
   // 4100 wide crosses the chroma interleaving's 2048-byte pieces; 70 and 38
-  // end on pairs past the last whole step of 16.
-  for (const auto& [width, height, planar] : {std::tuple{6u, 4u, true},
-                                              {6u, 4u, false},
-                                              {70u, 4u, true},
-                                              {38u, 2u, true},
-                                              {4100u, 4u, true}}) {
-    SCOPED_TRACE(testing::Message() << width << "x" << height << (planar ? " planar" : ""));
+  // end on pairs past the last whole step of 16. Padded rows go in one by
+  // one, each starting at any byte; unpadded planes go in as one run that
+  // neither starts nor ends on a 16-byte boundary.
+  for (const auto& [width, height, padding, planar] : {std::tuple{6u, 4u, 10u, true},
+                                                       {6u, 4u, 10u, false},
+                                                       {70u, 4u, 10u, true},
+                                                       {38u, 2u, 10u, true},
+                                                       {4100u, 4u, 10u, true},
+                                                       {70u, 6u, 0u, false},
+                                                       {70u, 6u, 0u, true}}) {
+    SCOPED_TRACE(testing::Message() << width << "x" << height << " padded by " << padding
+                                    << (planar ? " planar" : ""));
     SectionMemory memory;
     const SectionGeometry geometry = adopt_section(memory.data()).value();
-    const PaddedPicture picture(width, height, width + 10, planar);
+    const PaddedPicture picture(width, height, width + padding, planar);
     publish_frame(memory.data(), geometry, picture.view, 1);
     SlotFrame frame;
     ASSERT_EQ(copy_slot(memory.data(), geometry, 1, frame), SlotCopy::complete);
