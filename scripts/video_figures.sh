@@ -163,18 +163,16 @@ throughput() {  # GOP CPUS [PACE]: prints the lines for one overload run, the si
     --name Figures >"$out/sim.txt" 2>&1 &
   sim_pid=$!
   wait_first_frame "$before"
-  local first_count decode_first publish_first reader_first
+  local first_count decode_first reader_first
   first_count=$(frame_counter)
   decode_first=$(thread_ticks "$receiver_pid" decode)
-  publish_first=$(thread_ticks "$receiver_pid" publish)
   reader_first=$(thread_ticks "$receiver_pid" phone-1)
   # Measured while the flood lasts: the reader's thread ends with the connection.
   sleep $((burst_seconds - 1))
-  local count end_at decode_ticks publish_ticks reader_ticks
+  local count end_at decode_ticks reader_ticks
   count=$(frame_counter)
   end_at=$(now)
   decode_ticks=$(($(thread_ticks "$receiver_pid" decode) - decode_first))
-  publish_ticks=$(($(thread_ticks "$receiver_pid" publish) - publish_first))
   reader_ticks=$(($(thread_ticks "$receiver_pid" phone-1) - reader_first))
   # The flood's last second, read back: no damaged picture reaches the section.
   $bin/korvex-frames --watch 1 >"$out/watch.txt" 2>&1 &
@@ -194,7 +192,7 @@ throughput() {  # GOP CPUS [PACE]: prints the lines for one overload run, the si
   local sim_line
   sim_line=$(tail -n 1 "$out/sim.txt")
   awk -v n=$((count - first_count)) -v a="$first_at" -v b="$end_at" -v hz="$ticks" \
-    -v dt="$decode_ticks" -v pt="$publish_ticks" -v rt="$reader_ticks" -v sent="$(field frames "$sim_line")" \
+    -v dt="$decode_ticks" -v rt="$reader_ticks" -v sent="$(field frames "$sim_line")" \
     -v keys="$(field keyframes "$sim_line")" -v written="$written" \
     -v seen="$(field frames "$watch_line")" -v unreadable="$(field unreadable "$watch_line")" \
     -v raw_rate="$(field pictures_per_s "$raw")" -v raw_cpu="$(field cpu_percent "$raw")" \
@@ -205,9 +203,9 @@ throughput() {  # GOP CPUS [PACE]: prints the lines for one overload run, the si
         pace == "flat out" ? pace : "at " pace "/s", gop, cpus, sent, sent / secs, keys / secs, written, seen, unreadable
       printf "     receiver %.1f frames/s written, libavcodec alone %.1f pictures/s: %.2fx (target >= 0.9)\n",
         rate, raw_rate, rate / raw_rate
-      printf "     decode thread %.0f%% of a core, its publish thread %.0f%%, the reader %.0f%%;" \
+      printf "     decode thread %.0f%% of a core, the reader %.0f%%;" \
         " written per decode CPU second %.1f against libavcodec per CPU second %.1f: %.2fx\n",
-        100 * dt / hz / (b - a), 100 * pt / hz / (b - a), 100 * rt / hz / (b - a), per_cpu,
+        100 * dt / hz / (b - a), 100 * rt / hz / (b - a), per_cpu,
         raw_per_cpu, per_cpu / raw_per_cpu }'
   rates+=("$(awk -v n=$((count - first_count)) -v a="$first_at" -v b="$end_at" \
     'BEGIN {printf "%.1f", n / (b - a)}')")

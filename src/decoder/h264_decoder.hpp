@@ -26,11 +26,10 @@ class H264Decoder {
   // Decodes one access unit with presentation time `pts_us` (microseconds),
   // taking its bytes over: a decoder that keeps them past the call (libavcodec
   // reads them in place) frees them when it is done.
-  // The pictures it completed stay where the decoder put them, valid through
-  // the next call (whatever that returns) until the one after it or the
-  // decoder's end, so the caller can copy each once, to where it goes, while
-  // the next unit decodes. Pictures that came out before an error are
-  // dropped with it; a failed call leaves the decoder usable.
+  // The pictures it completed stay where the decoder put them, valid until
+  // the next call or the decoder's end, so the caller can copy each once, to
+  // where it goes. Pictures that came out before an error are dropped with
+  // it; a failed call leaves the decoder usable.
   virtual Result<std::span<const Picture>> decode(Payload data, uint64_t pts_us) = 0;
 
   // The picture size as negotiated so far.

@@ -1,4 +1,3 @@
-#include <array>
 #include <climits>
 #include <string>
 #include <vector>
@@ -78,10 +77,8 @@ class AvH264Decoder final : public H264Decoder {
       : context_(context), packet_(packet), width_(width), height_(height) {}
 
   Result<std::span<const Picture>> decode(Payload data, uint64_t pts_us) override {
-    // The pictures of the call before the last go back to libavcodec's pool;
-    // the last call's may still be on their way out.
-    current_ ^= 1;
-    drop_current();
+    // The last call's pictures go back to libavcodec's pool.
+    drop_pictures();
     // An empty packet would put libavcodec into draining mode for good.
     if (data.empty()) {
       return std::span<const Picture>();
@@ -115,32 +112,31 @@ class AvH264Decoder final : public H264Decoder {
     if (sent < 0) {
       return fail(fmt::format("avcodec_send_packet: {}", av_error_text(sent)));
     }
-    std::vector<std::unique_ptr<AVFrame, FrameFree>>& held = held_[current_];
-    std::vector<Picture>& pictures = pictures_[current_];
     for (;;) {
-      if (pictures.size() == held.size()) {
-        held.emplace_back(av_frame_alloc());
-        if (!held.back()) {
-          held.pop_back();
-          return drop_pictures("av_frame_alloc: out of memory");
+      if (pictures_.size() == held_.size()) {
+        held_.emplace_back(av_frame_alloc());
+        if (!held_.back()) {
+          held_.pop_back();
+          return fail_dropping_pictures("av_frame_alloc: out of memory");
         }
       }
-      AVFrame* decoded = held[pictures.size()].get();
+      AVFrame* decoded = held_[pictures_.size()].get();
       const int received = avcodec_receive_frame(context_.get(), decoded);
       if (received == AVERROR(EAGAIN)) {
-        return std::span<const Picture>(pictures);
+        return std::span<const Picture>(pictures_);
       }
       if (received < 0) {
-        return drop_pictures(fmt::format("avcodec_receive_frame: {}", av_error_text(received)));
+        return fail_dropping_pictures(
+            fmt::format("avcodec_receive_frame: {}", av_error_text(received)));
       }
       auto picture = view_of(*decoded, pts_us);
       if (!picture) {
         av_frame_unref(decoded);
-        return drop_pictures(picture.error());
+        return fail_dropping_pictures(picture.error());
       }
       width_ = picture->width;
       height_ = picture->height;
-      pictures.push_back(picture.value());
+      pictures_.push_back(picture.value());
     }
   }
 
@@ -148,26 +144,25 @@ class AvH264Decoder final : public H264Decoder {
   uint32_t height() const override { return height_; }
 
  private:
-  void drop_current() {
-    for (size_t i = 0; i < pictures_[current_].size(); ++i) {
-      av_frame_unref(held_[current_][i].get());
+  void drop_pictures() {
+    for (size_t i = 0; i < pictures_.size(); ++i) {
+      av_frame_unref(held_[i].get());
     }
-    pictures_[current_].clear();
+    pictures_.clear();
   }
 
-  Result<std::span<const Picture>> drop_pictures(std::string error) {
-    drop_current();
+  Result<std::span<const Picture>> fail_dropping_pictures(std::string error) {
+    drop_pictures();
     return fail(std::move(error));
   }
 
   std::unique_ptr<AVCodecContext, CodecContextFree> context_;
   std::unique_ptr<AVPacket, PacketFree> packet_;
-  // Two calls' pictures, alternating: held_[c][i] keeps the buffers of
-  // pictures_[c][i] from libavcodec's reuse until call c's turn comes again;
-  // frames beyond pictures_[c].size() are empty and kept for reuse.
-  std::array<std::vector<std::unique_ptr<AVFrame, FrameFree>>, 2> held_;
-  std::array<std::vector<Picture>, 2> pictures_;
-  size_t current_ = 0;  // the set the latest call filled
+  // The last call's pictures: held_[i] keeps the buffers of pictures_[i]
+  // from libavcodec's reuse until the next call; frames beyond
+  // pictures_.size() are empty and kept for reuse.
+  std::vector<std::unique_ptr<AVFrame, FrameFree>> held_;
+  std::vector<Picture> pictures_;
   uint32_t width_;
   uint32_t height_;
 };

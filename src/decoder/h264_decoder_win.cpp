@@ -99,10 +99,7 @@ class MfH264Decoder final : public H264Decoder {
   // out after a new SPS went in, are cropped right too.
   std::optional<VisibleArea> aperture_;
 
-  // The pictures of the last two calls, alternating: the caller may still be
-  // copying the older set on while the next unit decodes.
-  std::array<PictureSet, 2> sets_;
-  size_t current_ = 0;                                   // the set the latest call filled
+  PictureSet set_;                                       // the last call's pictures
   std::array<std::optional<SpsPicture>, 4> recent_sps_;  // newest first
 
   // One output buffer reused for every ProcessOutput call while its size and
@@ -295,8 +292,7 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, PictureSet& set) {
 }
 
 Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t pts_us) {
-  current_ ^= 1;
-  PictureSet& set = sets_[current_];
+  PictureSet& set = set_;
   set.count = 0;
   set.pictures.clear();
   const std::span<const uint8_t> data = payload.bytes();

@@ -18,15 +18,6 @@ constexpr uint64_t kDumpsAnnounced = 3;
 
 }  // namespace
 
-Result<std::unique_ptr<DecodeLoop>> DecodeLoop::start(DecodeContext context) {
-  auto publisher = PictureHandoff::start(context.write_frame);
-  if (!publisher) {
-    return Error{publisher.error()};
-  }
-  return std::unique_ptr<DecodeLoop>(
-      new DecodeLoop(std::move(context), std::move(publisher).value()));
-}
-
 void DecodeLoop::handle(DecodeWork work) {
   if (const auto* configure_item = std::get_if<Configure>(&work)) {
     configure(*configure_item);
@@ -41,7 +32,7 @@ void DecodeLoop::replace_decoder(uint32_t width, uint32_t height) {
   // The old decoder goes before the new one comes: two at once would be the
   // peak of every hello, and under Wine each holds a GStreamer pipeline with
   // its buffers (30 hellos took the Windows build 15 MiB above its start).
-  end_decoder();
+  decoder_.reset();
   auto created = context_.create_decoder(width, height);
   if (created) {
     decoder_ = std::move(created).value();
@@ -50,11 +41,6 @@ void DecodeLoop::replace_decoder(uint32_t width, uint32_t height) {
   } else {
     context_.print_line(fmt::format("H.264 decoder: {}", created.error()));
   }
-}
-
-void DecodeLoop::end_decoder() {
-  publisher_->wait_written();  // the pictures still being written are the decoder's
-  decoder_.reset();
 }
 
 void DecodeLoop::configure(const Configure& configure) {
@@ -79,7 +65,6 @@ void DecodeLoop::decode(Frame& frame) {
     consecutive_errors_ = 0;
     return;
   }
-  publisher_->wait_written();  // see publish: the last call's pictures expire at the next
   context_.counters->decode_errors.fetch_add(1, std::memory_order_relaxed);
   context_.print_line(fmt::format("decode: {}", decoded.error()));
   context_.request_keyframe();
@@ -89,7 +74,7 @@ void DecodeLoop::decode(Frame& frame) {
     // decoder, frames are dropped until the keyframe just asked for makes a
     // new one, as after a failed creation; a stream that needs its decoder
     // back gets it then.
-    end_decoder();
+    decoder_.reset();
     consecutive_errors_ = 0;
     return;
   }
@@ -107,10 +92,9 @@ void DecodeLoop::publish(std::span<const Picture> pictures) {
     counters.width.store(pictures.back().width, std::memory_order_relaxed);
     counters.height.store(pictures.back().height, std::memory_order_relaxed);
   }
-  // Written on the "publish" thread while the next unit decodes. The
-  // decoder keeps these pictures through its next call only, so the last
-  // call's must be written before that one, even when it brought none.
-  publisher_->hand_over(pictures);
+  for (const Picture& picture : pictures) {
+    context_.write_frame(picture);
+  }
   if (!context_.dump_dir) {
     return;
   }
@@ -135,26 +119,23 @@ Result<void> start_decode_thread(DecodeContext context) {
   // holes. A decoder made and dropped here, before a phone can connect, takes
   // that cost at startup; the loop still creates its own on the first
   // Configure or keyframe.
-  auto ready = std::make_shared<std::promise<Result<void>>>();
-  std::future<Result<void>> warmed = ready->get_future();
+  auto ready = std::make_shared<std::promise<void>>();
+  std::future<void> warmed = ready->get_future();
   auto spawned = platform::spawn_thread("decode", [context = std::move(context), ready]() mutable {
     decoder::init_decoder_thread();
     (void)context.create_decoder(0, 0);  // a failure is reported by the real creation
     std::shared_ptr<DecodeQueue> queue = context.queue;
-    auto loop = DecodeLoop::start(std::move(context));
-    if (!loop) {
-      ready->set_value(fail("spawn publish thread: " + loop.error()));
-      return;
-    }
-    ready->set_value({});
+    DecodeLoop loop(std::move(context));
+    ready->set_value();
     for (;;) {
-      loop.value()->handle(queue->pop());
+      loop.handle(queue->pop());
     }
   });
   if (!spawned) {
     return spawned;
   }
-  return warmed.get();
+  warmed.get();
+  return {};
 }
 
 }  // namespace korvex::frames

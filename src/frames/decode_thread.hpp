@@ -1,11 +1,17 @@
 #pragma once
 
 // The "decode" thread: takes coded frames and stream starts from the decode
-// queue, owns the one H.264 decoder, hands every decoded picture to its
-// "publish" thread, which writes it into the frame section while the next
-// unit decodes, dumps pictures 1, 30, 60, ... when asked, and asks the phone
+// queue, owns the one H.264 decoder, writes every decoded picture into the
+// frame section, dumps pictures 1, 30, 60, ... when asked, and asks the phone
 // for a keyframe whenever decoding fails or the queue has broken the chain of
 // pictures.
+//
+// The pictures are written on this thread, straight after decoding, while
+// they are still in this core's caches. Handed to a thread of their own to
+// write while the next unit decoded, they left their lines in the other
+// core's caches, and the decoder, writing the next pictures into the same
+// buffers, decoded 1080p a fifth slower; the write itself takes a tenth of a
+// picture's decoding.
 
 #include <cstdint>
 #include <functional>
@@ -20,7 +26,6 @@
 #include "counters/counters.hpp"
 #include "decoder/h264_decoder.hpp"
 #include "frames/decode_queue.hpp"
-#include "frames/picture_handoff.hpp"
 #include "platform/console.hpp"
 
 namespace korvex::frames {
@@ -33,8 +38,7 @@ struct DecodeContext {
   std::optional<std::string> dump_dir;  // --dump-frames
   std::function<Result<std::unique_ptr<decoder::H264Decoder>>(uint32_t width, uint32_t height)>
       create_decoder = decoder::H264Decoder::create;
-  // Publishes a picture, on the "publish" thread; a frame that cannot be
-  // written is lost silently.
+  // Publishes a picture; a frame that cannot be written is lost silently.
   std::function<void(const Picture&)> write_frame;
   // Asks the phone for a keyframe (throttled by the phone link).
   std::function<void()> request_keyframe;
@@ -47,29 +51,19 @@ struct DecodeContext {
 // The loop's state, one item at a time.
 class DecodeLoop {
  public:
-  // A loop with its "publish" thread; fails when that cannot be created.
-  static Result<std::unique_ptr<DecodeLoop>> start(DecodeContext context);
+  explicit DecodeLoop(DecodeContext context) : context_(std::move(context)) {}
 
   void handle(DecodeWork work);
   bool has_decoder() const { return decoder_ != nullptr; }
-  // Returns once every picture decoded so far is written.
-  void wait_written() { publisher_->wait_written(); }
 
  private:
-  DecodeLoop(DecodeContext context, std::unique_ptr<PictureHandoff> publisher)
-      : context_(std::move(context)), publisher_(std::move(publisher)) {}
-
   void configure(const Configure& configure);
   void decode(Frame& frame);
   void replace_decoder(uint32_t width, uint32_t height);
-  void end_decoder();
   void publish(std::span<const Picture> pictures);
 
   DecodeContext context_;
-  // Declared before the publisher, which goes first: its last pictures are
-  // the decoder's.
   std::unique_ptr<decoder::H264Decoder> decoder_;
-  std::unique_ptr<PictureHandoff> publisher_;
   uint32_t stream_width_ = 1280;
   uint32_t stream_height_ = 720;
   uint32_t consecutive_errors_ = 0;

@@ -72,9 +72,7 @@ TEST(BrokenChain, ADecoderTwoThirdsAsFastAsTheStreamWritesOnlyIntactPictures) {
   };
   context.request_keyframe = [&] { ++keyframe_requests; };
   context.print_line = [](std::string_view) {};
-  auto started = DecodeLoop::start(std::move(context));
-  ASSERT_TRUE(started) << started.error();
-  DecodeLoop& loop = *started.value();
+  DecodeLoop loop(std::move(context));
   loop.handle(Configure{2, 2});
 
   for (uint64_t i = 0; i < kFrames; ++i) {
@@ -87,7 +85,6 @@ TEST(BrokenChain, ADecoderTwoThirdsAsFastAsTheStreamWritesOnlyIntactPictures) {
   while (queue->len() > 0) {
     loop.handle(queue->pop());
   }
-  loop.wait_written();
 
   EXPECT_EQ(damaged, 0u);
   const uint64_t dropped = counters->frames_dropped + queue->evicted() + queue->orphaned();
