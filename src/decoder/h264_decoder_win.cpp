@@ -70,17 +70,7 @@ class MfH264Decoder final : public H264Decoder {
   uint32_t height() const override { return visible_area().height; }
 
  private:
-  // The pictures of one call, copied out of the transform's samples. The
-  // frames stay from call to call and are copied into again: a 1080p
-  // picture is 3 MiB, and allocating one per picture means fresh pages to
-  // fault in for every one.
-  struct PictureSet {
-    std::vector<Nv12Frame> frames;  // the first `count` are this call's
-    size_t count = 0;
-    std::vector<Picture> pictures;
-  };
-
-  Result<void> drain(uint64_t pts_us, PictureSet& set);
+  Result<void> drain(uint64_t pts_us);
   Result<ComPtr<IMFSample>> output_sample();
   void remember_sps(const SpsPicture& picture);
   VisibleArea visible_area() const;
@@ -99,7 +89,13 @@ class MfH264Decoder final : public H264Decoder {
   // out after a new SPS went in, are cropped right too.
   std::optional<VisibleArea> aperture_;
 
-  PictureSet set_;                                       // the last call's pictures
+  // The last call's pictures, copied out of the transform's samples. The
+  // frames stay from call to call and are copied into again: a 1080p
+  // picture is 3 MiB, and allocating one per picture means fresh pages to
+  // fault in for every one.
+  std::vector<Nv12Frame> frames_;  // the first `count_` are the last call's
+  size_t count_ = 0;
+  std::vector<Picture> pictures_;
   std::array<std::optional<SpsPicture>, 4> recent_sps_;  // newest first
 
   // One output buffer reused for every ProcessOutput call while its size and
@@ -236,7 +232,7 @@ Result<ComPtr<IMFSample>> MfH264Decoder::output_sample() {
   return sample;
 }
 
-Result<void> MfH264Decoder::drain(uint64_t pts_us, PictureSet& set) {
+Result<void> MfH264Decoder::drain(uint64_t pts_us) {
   int stream_changes = 0;  // in a row
   for (;;) {
     ComPtr<IMFSample> sample;
@@ -278,23 +274,22 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us, PictureSet& set) {
     }
     stream_changes = 0;
     if (produced) {
-      if (set.count == set.frames.size()) {
-        set.frames.emplace_back();
+      if (count_ == frames_.size()) {
+        frames_.emplace_back();
       }
       if (auto copied = copy_nv12_into(produced.Get(), width_, height_, stride_, pts_us,
-                                       visible_area(), set.frames[set.count]);
+                                       visible_area(), frames_[count_]);
           !copied) {
         return copied;
       }
-      ++set.count;
+      ++count_;
     }
   }
 }
 
 Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t pts_us) {
-  PictureSet& set = set_;
-  set.count = 0;
-  set.pictures.clear();
+  count_ = 0;
+  pictures_.clear();
   const std::span<const uint8_t> data = payload.bytes();
   // Not H.264: garbage from a peer, which the transform would copy and
   // search through at the cost of several copies of its size.
@@ -344,24 +339,24 @@ Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t
   for (;;) {
     hr = transform_->ProcessInput(0, sample.Get(), 0);
     if (SUCCEEDED(hr)) {
-      if (auto drained = drain(pts_us, set); !drained) {
+      if (auto drained = drain(pts_us); !drained) {
         return fail(drained.error());
       }
-      for (size_t i = 0; i < set.count; ++i) {
-        set.pictures.push_back(picture_of(set.frames[i]));
+      for (size_t i = 0; i < count_; ++i) {
+        pictures_.push_back(picture_of(frames_[i]));
       }
-      return std::span<const Picture>(set.pictures);
+      return std::span<const Picture>(pictures_);
     }
     if (hr != MF_E_NOTACCEPTING) {
       return fail("ProcessInput: " + hr_text(hr));
     }
     // The transform holds pictures back: take them out, then offer the
     // input again, but only while taking out makes progress.
-    const size_t before = set.count;
-    if (auto drained = drain(pts_us, set); !drained) {
+    const size_t before = count_;
+    if (auto drained = drain(pts_us); !drained) {
       return fail(drained.error());
     }
-    if (set.count == before) {
+    if (count_ == before) {
       return fail("decoder refuses input and produces no output");
     }
   }

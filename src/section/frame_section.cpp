@@ -26,12 +26,14 @@ constexpr uint64_t kStride = 28;
 constexpr uint64_t kDataSize = 32;
 
 // Another thread or process may touch the same bytes at any time, so every
-// access to the section is atomic or, for the pictures' bytes, a streaming
-// store. Within a slot everything the writer stores after the odd sequence
-// is a release store and everything the reader loads before its second look
-// at the sequence is an acquire load: a reader that sees any byte of a newer
-// frame then also sees the sequence that announced it. (Plain moves on x86;
-// fences would do the same but ThreadSanitizer cannot follow them.)
+// access to the section is atomic, except the writer's streaming stores of a
+// picture's bytes. Within a slot the writer's fields are release stores, the
+// streamed bytes are fenced in between the odd and the even sequence, and
+// everything the reader loads before its second look at the sequence is an
+// acquire load: a reader that sees any byte of a newer frame then also sees
+// the sequence that announced it. (Atomics are plain moves on x86 and, unlike
+// fences around plain stores, ThreadSanitizer follows them; it does not see
+// the streamed bytes.)
 template <class T>
 std::atomic_ref<T> field(const uint8_t* at) {
   return std::atomic_ref<T>(*reinterpret_cast<T*>(const_cast<uint8_t*>(at)));
