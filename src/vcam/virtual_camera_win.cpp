@@ -13,6 +13,7 @@
 #include <fmt/format.h>
 
 #include "decoder/media_foundation_win.hpp"
+#include "platform/hresult_win.hpp"
 #include "platform/system_text_win.hpp"
 #include "vcam/mf_virtual_camera_win.hpp"
 #include "vcam/virtual_camera.hpp"
