@@ -32,10 +32,16 @@ struct Lines {
   }
 };
 
-TEST(WindowsChecks, InTheOrderThePhoneAndTheCameraNeedThem) {
-  FakeWindows system;
+// A receiver on the port with a phone streaming.
+template <class System>
+void receive(System& system) {
   system.listener_result = std::vector<platform::ListeningProcess>{testing::receiver_process()};
   system.section = testing::streaming_section();
+}
+
+TEST(WindowsChecks, InTheOrderThePhoneAndTheCameraNeedThem) {
+  FakeWindows system;
+  receive(system);
   Lines lines;
   check_windows(system, lines.report);
   EXPECT_THAT(lines.heads(),
@@ -63,8 +69,7 @@ TEST(WindowsChecks, AFreshPcShowsWhatIsMissing) {
 
 TEST(LinuxChecks, InTheOrderThePhoneAndTheCameraNeedThem) {
   FakeLinux system;
-  system.listener_result = std::vector<platform::ListeningProcess>{testing::receiver_process()};
-  system.section = testing::streaming_section();
+  receive(system);
   Lines lines;
   check_linux(system, lines.report);
   EXPECT_THAT(lines.heads(), ElementsAre("ok PipeWire", "ok session manager", "ok PulseAudio",
