@@ -65,7 +65,6 @@ class Checked:
         return self.found.get(subject, ("absent", self.out))[1]
 
 
-@unittest.skipIf(WINE, "the Linux checks")
 class LinuxCheck(unittest.TestCase):
     def setUp(self):
         if os.geteuid() != 0:
@@ -249,7 +248,6 @@ WEBCAM = (r"Software\Microsoft\Windows\CurrentVersion\CapabilityAccessManager\Co
           r"\webcam")
 
 
-@unittest.skipUnless(WINE, "the Windows checks")
 class WindowsCheck(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -369,6 +367,9 @@ class WindowsCheck(unittest.TestCase):
                          ("problem", "TCP 45334 is held by a program the system does not name, "
                                      "and the receiver cannot listen beside it: end that program"))
 
+
+# Each build runs its own system's checks.
+del globals()["LinuxCheck" if WINE else "WindowsCheck"]
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
