@@ -2,7 +2,8 @@
 ; Program Files, registers the source, and writes an uninstaller.
 ;
 ; makensis -DVERSION=<x.y.z> -DRECEIVER=<korvex-receiver.exe>
-;          -DSOURCE_DLL=<KorvexSource.dll> -DOUTFILE=<korvex-setup.exe> korvex.nsi
+;          -DSOURCE_DLL=<KorvexSource.dll> -DDOCTOR=<korvex-doctor.exe>
+;          -DOUTFILE=<korvex-setup.exe> korvex.nsi
 ;
 ; -DNETSH=<path> replaces the system's netsh.exe, which adds and removes the
 ; firewall rule: the installer test gives its stand-in, as Wine has no working
@@ -16,6 +17,7 @@
 !insertmacro RequireDefine VERSION
 !insertmacro RequireDefine RECEIVER
 !insertmacro RequireDefine SOURCE_DLL
+!insertmacro RequireDefine DOCTOR
 !insertmacro RequireDefine OUTFILE
 
 ; A 64-bit installer, so that $SYSDIR\regsvr32.exe is the 64-bit one and loads
@@ -191,6 +193,25 @@ Section "Korvex Receiver" SecMain
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   SectionGetSize ${SecMain} $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+; The Korvex check: korvex-doctor.exe beside the receiver, and its Start-menu
+; entry. After the main section, so it runs only when that one succeeded.
+!define CHECK_SHORTCUT "$SMPROGRAMS\Korvex check.lnk"
+Section "Korvex check" SecCheck
+  SetOutPath "$INSTDIR"
+  !insertmacro InstallInUse "${DOCTOR}" korvex-doctor.exe 0
+  CreateShortcut "${CHECK_SHORTCUT}" "$INSTDIR\korvex-doctor.exe"
+  SectionGetSize ${SecMain} $0
+  SectionGetSize ${SecCheck} $1
+  IntOp $0 $0 + $1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+; Before the main uninstall section, which removes the folder.
+Section "un.Korvex check"
+  Delete /REBOOTOK "$INSTDIR\korvex-doctor.exe"
+  Delete "${CHECK_SHORTCUT}"
 SectionEnd
 
 Section "Uninstall"

@@ -7,9 +7,6 @@
 namespace korvex::audio {
 namespace {
 
-// Where to get VB-CABLE, the virtual cable whose playback side is the default.
-constexpr std::string_view kVirtualCablePage = "https://vb-audio.com/Cable/";
-
 bool is_default_request(std::string_view request) {
   constexpr std::string_view kDefault = "default";
   if (request.size() != kDefault.size()) {
@@ -28,6 +25,12 @@ bool is_default_request(std::string_view request) {
 }
 
 }  // namespace
+
+std::string no_match_text(std::string_view request) {
+  return fmt::format(
+      "no output device matching \"{}\"; run --list-devices, install VB-CABLE ({}) for the mic",
+      request, kVirtualCablePage);
+}
 
 Result<FoundDevice> find_output_device(AudioHost& host, std::string_view request) {
   if (is_default_request(request)) {
@@ -50,9 +53,7 @@ Result<FoundDevice> find_output_device(AudioHost& host, std::string_view request
       return FoundDevice{endpoint, std::move(name.value())};
     }
   }
-  return fail(fmt::format(
-      "no output device matching \"{}\"; run --list-devices, install VB-CABLE ({}) for the mic",
-      request, kVirtualCablePage));
+  return fail(no_match_text(request));
 }
 
 Result<FoundDevice> find_output_named(AudioHost& host, const std::string& name) {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/result.hpp"
@@ -38,5 +39,8 @@ class Responder {
 
 // Connects to the system's responder; fails with "mDNS daemon: {}".
 Result<std::unique_ptr<Responder>> start_responder();
+
+// What start_responder's failure means on this system, and the fix.
+std::string_view responder_missing_text();
 
 }  // namespace korvex::discovery

@@ -211,4 +211,9 @@ Result<std::unique_ptr<Responder>> start_responder() {
   return std::unique_ptr<Responder>(std::move(responder));
 }
 
+std::string_view responder_missing_text() {
+  return "avahi-daemon does not answer on the system bus: start it (sudo systemctl enable --now "
+         "avahi-daemon), or type this PC's address into the phone's app";
+}
+
 }  // namespace korvex::discovery

@@ -17,4 +17,9 @@ Result<std::unique_ptr<Responder>> start_responder() {
   return make_dnssd_responder(functions.value());
 }
 
+std::string_view responder_missing_text() {
+  return "this Windows has no DNS-SD responder (Windows 10 1903 and later have one): update "
+         "Windows, or type this PC's address into the phone's app";
+}
+
 }  // namespace korvex::discovery

@@ -8,16 +8,21 @@
 #include <fmt/format.h>
 
 #include "audio/audio_output.hpp"
+#include "audio/find_output_device.hpp"
 #include "audio/microphone.hpp"
+#include "audio/missing_output.hpp"
 #include "audio/output_choice.hpp"
 #include "counters/counters.hpp"
 #include "discovery/advertisement.hpp"
+#include "discovery/discovery_causes.hpp"
 #include "frames/decode_queue.hpp"
 #include "frames/decode_thread.hpp"
 #include "jitter/jitter_buffer.hpp"
 #include "main/snapshot.hpp"
+#include "main/startup_causes.hpp"
 #include "main/status_line.hpp"
 #include "platform/console.hpp"
+#include "platform/listening_processes.hpp"
 #include "platform/memory.hpp"
 #include "platform/thread.hpp"
 #include "section/frame_writer.hpp"
@@ -164,6 +169,10 @@ void run_receiver(const Settings& settings) {
     } else {
       platform::write_stderr(
           fmt::format("audio: {}\n   continuing without the mic\n", opened.error()));
+      if (opened.error() == audio::no_match_text(settings.device)) {
+        auto host = audio::make_audio_host();
+        platform::write_stderr(cause_lines(audio::missing_output_causes(*host, settings.device)));
+      }
     }
   }
 
@@ -208,6 +217,7 @@ void run_receiver(const Settings& settings) {
     } else {
       platform::write_stderr(
           fmt::format("mDNS: {}; the phone needs the IP typed in\n", advertised.error()));
+      platform::write_stderr(cause_lines(discovery::discovery_causes()));
     }
   }
 
@@ -232,6 +242,9 @@ void run_receiver(const Settings& settings) {
   if (!listener) {
     platform::write_stderr(
         fmt::format("could not listen on TCP {}: {}\n", server::kPhonePort, listener.error()));
+    if (auto holders = platform::tcp_listeners(server::kPhonePort)) {
+      platform::write_stderr(port_holder_lines(server::kPhonePort, holders.value()));
+    }
     vcam::shutdown_virtual_camera();
     platform::exit_process(1);
   }

@@ -27,6 +27,12 @@ std::optional<size_t> console_columns();
 // Linux has no window of the process's own to hide.
 void hide_console();
 
+// When the console window is the process's own, made for it as it started
+// (from the Start menu, say) and so closing as it ends: prints `prompt` and
+// waits for Enter, so that what it printed can be read. Otherwise, and on
+// Linux, does nothing.
+void hold_own_console(std::string_view prompt);
+
 // Calls `handler` on a thread of its own when the user asks the process to
 // end: Ctrl-C, Ctrl-Break, closing the console, logoff or shutdown on Windows;
 // SIGINT, SIGTERM and SIGHUP on Linux. The handler is expected to end the

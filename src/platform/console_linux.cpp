@@ -57,6 +57,8 @@ std::optional<size_t> console_columns() {
 
 void hide_console() {}
 
+void hold_own_console(std::string_view) {}
+
 bool install_console_event_handler(void (*handler)()) {
   // The signals are blocked here, before any other thread exists, so every
   // thread inherits the mask and only the waiting thread below receives them.

@@ -83,6 +83,22 @@ void hide_console() {
   }
 }
 
+void hold_own_console(std::string_view prompt) {
+  // Standard input must be the console too: a redirected input has no one
+  // to press Enter.
+  DWORD mode = 0;
+  DWORD processes[2];
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (GetConsoleWindow() == nullptr || !GetConsoleMode(input, &mode) ||
+      GetConsoleProcessList(processes, 2) != 1) {
+    return;
+  }
+  write_stdout(prompt);
+  char line[256];
+  DWORD read = 0;
+  ReadFile(input, line, sizeof(line), &read, nullptr);
+}
+
 bool install_console_event_handler(void (*handler)()) {
   // Windows runs the handler on a thread it creates for each event.
   g_console_handler = handler;

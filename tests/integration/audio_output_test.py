@@ -7,7 +7,7 @@ import unittest
 
 from audio_phone import recorded_tone
 from audio_recording import Recording, frequency
-from pulse_server import CABLE, speakers_and_cable
+from pulse_server import CABLE, PulseServer, speakers_and_cable
 from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
                       under_wine)
 
@@ -132,12 +132,47 @@ class AudioOutput(unittest.TestCase):
                 finally:
                     r.kill()
 
-    def test_a_missing_endpoint_is_reported_and_the_run_goes_on(self):
+    def test_a_missing_endpoint_is_reported_with_what_there_is_and_the_run_goes_on(self):
         r = self.start(["--no-vcam", "--no-mdns", "--device", "Headset 3000"])
         r.wait_for(lambda r: b"cam disabled" in r.out)
-        self.assertIn("audio: " + NO_MATCH.format("Headset 3000") + "   continuing without the mic\n",
-                      r.err.decode())
+        found = re.search(re.escape("audio: " + NO_MATCH.format("Headset 3000")
+                                    + "   continuing without the mic\n")
+                          + r"   output devices found: (.+)\n", r.err.decode())
+        self.assertTrue(found, r.err)
+        self.assertIn('"Speakers", ', found.group(1))
+        self.assertIn(f'"{CABLE}"', found.group(1))
+        self.assertNotIn("VB-CABLE,", r.err.decode(), "the cable was not asked for")
         self.assertNotIn("-> audio", r.out.decode())
+        self.assertEqual(r.stop(), 0)
+
+    def test_asking_for_the_cables_recording_side_names_its_playback_side(self):
+        r = self.start(["--no-vcam", "--no-mdns", "--device", "CABLE Output"])
+        r.wait_for(lambda r: b"cam disabled" in r.out)
+        self.assertIn("audio: " + NO_MATCH.format("CABLE Output") + "   continuing without the mic\n"
+                      f'   "{CABLE}" is there: the receiver plays into it (leave --device out) and '
+                      "programs record the phone from the cable's other side\n"
+                      "   output devices found: ", r.err.decode())
+        self.assertEqual(r.stop(), 0)
+
+    def test_without_the_cable_the_receiver_says_where_it_comes_from(self):
+        pulse = PulseServer()
+        self.addCleanup(pulse.stop)
+        pulse.add_sink("speakers", "Speakers")
+        env = {"PULSE_SERVER": "unix:" + pulse.socket}
+        if not WINE:
+            env.update(PIPEWIRE_RUNTIME_DIR=pulse.root, XDG_RUNTIME_DIR=pulse.root)
+        r = Receiver(COMMAND, ["--no-vcam", "--no-mdns"], env=env)
+        self.addCleanup(r.kill)
+        r.wait_for(lambda r: b"cam disabled" in r.out)
+        cause = ('VB-CABLE, whose playback side is "CABLE Input", is not installed: get it from '
+                 "https://vb-audio.com/Cable/, run VBCABLE_Setup_x64.exe as administrator and "
+                 "restart Windows" if WINE else
+                 'no sink is named "CABLE Input": with a PipeWire server and its session manager '
+                 'running (pipewire, wireplumber) the receiver makes its own "Korvex Microphone" '
+                 "instead; or name another sink with --device")
+        found = '"Speakers", "PulseAudio"' if WINE else '"Speakers"'
+        self.assertIn("audio: " + NO_MATCH.format("CABLE Input") + "   continuing without the mic\n"
+                      f"   {cause}\n   output devices found: {found}\n", r.err.decode())
         self.assertEqual(r.stop(), 0)
 
     def test_a_lost_endpoint_is_reported_and_played_into_again_when_it_is_back(self):

@@ -22,6 +22,7 @@ import unittest
 from pathlib import Path
 
 from receiver import launcher_from_argv
+from wine_prefix import WinePrefix, windows_path
 
 COMMAND = launcher_from_argv()
 LAUNCHER, SETUP = COMMAND[:-1], COMMAND[-1]
@@ -29,17 +30,20 @@ MAKENSIS = os.environ.get("KORVEX_MAKENSIS", "")
 SCRIPT = os.environ.get("KORVEX_INSTALLER_SCRIPT", "")
 VERSION = os.environ.get("KORVEX_VERSION", "")
 BUILT_RECEIVER = os.environ.get("KORVEX_RECEIVER", "")
+BUILT_DOCTOR = os.environ.get("KORVEX_DOCTOR", "")
 BUILT_SOURCE_DLL = os.environ.get("KORVEX_SOURCE_DLL", "")
 NETSH_STANDIN = os.environ.get("KORVEX_NETSH_STANDIN", "")
 HOLD_LOADED = os.environ.get("KORVEX_HOLD_LOADED", "")
 
 INSTALL_DIR = r"C:\Program Files\Korvex"
 RECEIVER = INSTALL_DIR + r"\korvex-receiver.exe"
+DOCTOR = INSTALL_DIR + r"\korvex-doctor.exe"
 SOURCE_DLL = INSTALL_DIR + r"\KorvexSource.dll"
 CLASS_KEY = r"HKLM\Software\Classes\CLSID\{F4467B1E-EB18-459B-87C2-42D42266FDEB}"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvex"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 SHORTCUT = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Korvex Receiver.lnk"
+CHECK_SHORTCUT = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Korvex check.lnk"
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 
 # What setup and the uninstaller ask of netsh, word for word.
@@ -52,48 +56,11 @@ REBOOT_REQUIRED = 3010  # ERROR_SUCCESS_REBOOT_REQUIRED
 REBOOT_REQUIRED_UNDER_WINE = REBOOT_REQUIRED & 0xFF
 
 
-def wine(*args, timeout=120):
-    """Runs a program under Wine; returns once it has ended.
-
-    Output goes to files, not pipes: Wine's own background processes, started by
-    whichever program is first after the Wine server starts, inherit its output
-    and keep a pipe open until that server exits, seconds later."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        result = subprocess.run(LAUNCHER + list(args), stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=err, timeout=timeout)
-        out.seek(0)
-        err.seek(0)
-        return subprocess.CompletedProcess(result.args, result.returncode,
-                                           out.read().decode(errors="replace"),
-                                           err.read().decode(errors="replace"))
-
-
-def unix_path(windows_path):
-    """Where a path of the prefix's drive C lies on this machine."""
-    drive_c = wine("winepath", "-u", "C:\\").stdout.strip()
-    if not drive_c:
-        raise RuntimeError("winepath found no drive C in the Wine prefix")
-    relative = windows_path[len("C:\\"):].replace("\\", "/")
-    return Path(drive_c) / relative
-
-
-def reg_query(key, *args, view="/reg:64"):
-    """(found, reg's output) for a key or value in one registry view."""
-    result = wine("reg", "query", key, *args, view)
-    return result.returncode == 0, result.stdout
-
-
-def reg_value(key, name):
-    """The data of a value, or None when the key or the value is missing."""
-    args = ["/ve"] if name is None else ["/v", name]
-    found, out = reg_query(key, *args)
-    if not found:
-        return None
-    for line in out.splitlines():
-        parts = line.strip().split(None, 2)
-        if len(parts) == 3 and parts[1].startswith("REG_"):
-            return parts[2]
-    return None
+PREFIX = WinePrefix(LAUNCHER)
+wine = PREFIX.run
+unix_path = PREFIX.unix_path
+reg_query = PREFIX.reg_query
+reg_value = PREFIX.reg_value
 
 
 def run_uninstaller(install_dir):
@@ -106,8 +73,8 @@ def run_uninstaller(install_dir):
     with tempfile.TemporaryDirectory() as temp:
         copy = Path(temp) / "Uninstall.exe"
         shutil.copy(unix_path(install_dir + r"\Uninstall.exe"), copy)
-        # Wine shows the Unix root as drive Z: (asking winepath came back empty under load).
-        copy_windows = "Z:" + str(copy).replace("/", "\\")
+        # Not winepath: asking it came back empty under load.
+        copy_windows = windows_path(copy)
         return wine("cmd", "/c", f"{copy_windows} /S _?={install_dir}")
 
 
@@ -118,8 +85,8 @@ def windows_path(path):
 
 def make_installer(outfile, *defines):
     """An installer made from the script with the given -D defines."""
-    made = subprocess.run([MAKENSIS, "-V2", "-WX", f"-DVERSION={VERSION}", *defines,
-                           f"-DOUTFILE={outfile}", SCRIPT],
+    made = subprocess.run([MAKENSIS, "-V2", "-WX", f"-DVERSION={VERSION}",
+                           f"-DDOCTOR={BUILT_DOCTOR}", *defines, f"-DOUTFILE={outfile}", SCRIPT],
                           capture_output=True, text=True, timeout=120)
     if made.returncode != 0:
         raise RuntimeError("makensis failed: " + made.stdout + made.stderr)
@@ -133,12 +100,14 @@ class Installer(unittest.TestCase):
                                             ("KORVEX_INSTALLER_SCRIPT", SCRIPT),
                                             ("KORVEX_VERSION", VERSION),
                                             ("KORVEX_RECEIVER", BUILT_RECEIVER),
+                                            ("KORVEX_DOCTOR", BUILT_DOCTOR),
                                             ("KORVEX_SOURCE_DLL", BUILT_SOURCE_DLL),
                                             ("KORVEX_NETSH_STANDIN", NETSH_STANDIN),
                                             ("KORVEX_HOLD_LOADED", HOLD_LOADED)) if not value]
         if missing:
             raise RuntimeError("not set: " + ", ".join(missing))
-        for program in (SETUP, BUILT_RECEIVER, BUILT_SOURCE_DLL, NETSH_STANDIN, HOLD_LOADED):
+        for program in (SETUP, BUILT_RECEIVER, BUILT_DOCTOR, BUILT_SOURCE_DLL, NETSH_STANDIN,
+                        HOLD_LOADED):
             if not Path(program).is_file():
                 raise RuntimeError(f"{program} is missing: build it first")
         cls.temp = tempfile.mkdtemp()
@@ -155,6 +124,7 @@ class Installer(unittest.TestCase):
         # All tests share one prefix: clear what an interrupted earlier run may have left.
         shutil.rmtree(unix_path(INSTALL_DIR), ignore_errors=True)
         unix_path(SHORTCUT).unlink(missing_ok=True)
+        unix_path(CHECK_SHORTCUT).unlink(missing_ok=True)
         for key in (CLASS_KEY, UNINSTALL_KEY):
             wine("reg", "delete", key, "/f", "/reg:64")
         wine("reg", "delete", RUN_KEY, "/v", "Korvex", "/f")
@@ -176,6 +146,7 @@ class Installer(unittest.TestCase):
     def assert_nothing_installed(self):
         self.assertFalse(unix_path(INSTALL_DIR).exists(), "install folder left behind")
         self.assertFalse(unix_path(SHORTCUT).exists(), "Start-menu shortcut left behind")
+        self.assertFalse(unix_path(CHECK_SHORTCUT).exists(), "Korvex check shortcut left behind")
         self.assertFalse(reg_query(CLASS_KEY)[0], "class key left behind")
         self.assertFalse(reg_query(UNINSTALL_KEY)[0], "Add/Remove Programs entry left behind")
 
@@ -185,7 +156,8 @@ class Installer(unittest.TestCase):
             result = wine(self.setup_with_standin, "/S")
             self.assertEqual(result.returncode, 0, result.stderr)
 
-        for name in ("korvex-receiver.exe", "KorvexSource.dll", "Uninstall.exe"):
+        for name in ("korvex-receiver.exe", "korvex-doctor.exe", "KorvexSource.dll",
+                     "Uninstall.exe"):
             self.assertTrue(unix_path(INSTALL_DIR + "\\" + name).is_file(), name)
         self.assertTrue(unix_path(SOURCE_DLL).read_bytes().startswith(b"MZ"))
 
@@ -200,6 +172,16 @@ class Installer(unittest.TestCase):
 
         link = unix_path(SHORTCUT).read_bytes()
         self.assertIn(RECEIVER.encode(), link, "shortcut does not start the receiver")
+        check = unix_path(CHECK_SHORTCUT).read_bytes()
+        self.assertIn(DOCTOR.encode(), check, "\"Korvex check\" does not start korvex-doctor")
+
+        # The installed check runs beside the installed receiver and finds the camera's
+        # source where the installer registered it.
+        checked = wine(DOCTOR)
+        source_line = next((line for line in checked.stdout.splitlines()
+                            if " camera source: " in line), checked.stdout + checked.stderr)
+        self.assertTrue(source_line.lower().startswith(
+            ("ok       camera source: " + SOURCE_DLL + " loads and offers ").lower()), source_line)
 
         self.assertEqual(reg_value(UNINSTALL_KEY, "DisplayName"), "Korvex Receiver")
         self.assertEqual(reg_value(UNINSTALL_KEY, "DisplayVersion"), VERSION)

@@ -1,8 +1,10 @@
 """A raw phone for integration tests: speaks the stream format over loopback TCP."""
 
 import json
+import os
 import socket
 import struct
+import sys
 import threading
 import time
 
@@ -122,3 +124,13 @@ def occupy_port():
     holder.bind(("::", PORT))
     holder.listen(1)
     return holder
+
+
+def holder_line(wine):
+    """The line after "could not listen on TCP 45334: ..." that names occupy_port's
+    socket: this test's own process, which Wine cannot name."""
+    if wine:
+        return "   another program holds TCP 45334; the system does not say which\n"
+    name = os.path.basename(sys.executable)[:15]  # as the kernel keeps it
+    return (f"   TCP 45334 is held by {name} (pid {os.getpid()}): end that program, then start "
+            "the receiver again\n")

@@ -10,7 +10,7 @@ import time
 import unittest
 
 from phone_client import (AUDIO, CONTROL, KEYFRAME_REQUEST, PING, Phone, audio, bye, hello,
-                          message, occupy_port, ping, video)
+                          holder_line, message, occupy_port, ping, video)
 from receiver import Receiver, forget_frame_section, launcher_from_argv, under_wine
 
 COMMAND = launcher_from_argv()
@@ -332,7 +332,8 @@ class Startup(LinkTest):
         self.assertTrue(r.out.decode().startswith("Korvex receiver: "), r.out)
         self.assertNotIn(LISTENING, r.out)
         self.assertRegex(r.err.decode(), r"could not listen on TCP 45334: .+ \(os error "
-                         + ("10048" if under_wine(COMMAND) else "98") + r"\)\n$")
+                         + ("10048" if under_wine(COMMAND) else "98") + r"\)\n"
+                         + re.escape(holder_line(under_wine(COMMAND))) + "$")
 
 
 if __name__ == "__main__":

@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from phone_client import Phone, audio, bye, hello, occupy_port, video
+from phone_client import Phone, audio, bye, hello, holder_line, occupy_port, video
 from receiver import (Receiver, forget_frame_section, isolate_shared_memory, launcher_from_argv,
                       run_in_terminal, screen_text, under_wine)
 
@@ -78,6 +78,9 @@ class ReceivingMode(unittest.TestCase):
         mdns = [line for line in r.err.decode().splitlines() if "mDNS" in line]
         self.assertEqual(len(mdns), 1, r.err)
         self.assertRegex(mdns[0], r"^mDNS: mDNS daemon: .+; the phone needs the IP typed in$")
+        cause = ("this Windows has no DNS-SD responder" if under_wine(COMMAND)
+                 else "avahi-daemon does not answer on the system bus")
+        self.assertIn(mdns[0] + "\n   " + cause, r.err.decode())
         self.assertNotIn("-> advertised", r.out.decode())
         self.assertIn("cam disabled | " + IDLE + "\n", r.out.decode())
 
@@ -133,7 +136,8 @@ class ReceivingMode(unittest.TestCase):
         self.assertEqual(r.wait_exit(30), 1)
         self.assertNotIn(LISTENING, r.out.decode())
         self.assertRegex(r.err.decode(), "^" + re.escape(NO_CAMERA)
-                         + r"could not listen on TCP 45334: .+\n$")
+                         + r"could not listen on TCP 45334: .+\n"
+                         + re.escape(holder_line(under_wine(COMMAND))) + "$")
 
     @unittest.skipIf(under_wine(COMMAND), "Wine delivers SIGINT alone as a console event")
     def test_every_console_signal_ends_with_status_zero(self):

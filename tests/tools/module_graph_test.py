@@ -3,7 +3,8 @@
 Every folder of src/ (but common/, the shared header-only types) is one
 library declared with korvex_module(NAME USES ...). The graph must have no
 cycle, and a module's files may include only their own headers, common/ and
-the headers of the modules it lists in USES.
+the headers of the modules it lists in USES. The module table of
+docs/architecture.md names every module once, with the same USES.
 """
 import pathlib
 import re
@@ -27,6 +28,18 @@ def declared_modules():
                 uses.append(word)
         modules[name] = uses
     return modules
+
+
+def documented_modules():
+    """{module: uses} from the rows "| `name` | holds | uses |" of the table."""
+    text = (ROOT / "docs" / "architecture.md").read_text()
+    rows = {}
+    for row in re.finditer(r"^\| `([a-z_]+)` \|[^|]*\|([^|]*)\|$", text, re.M):
+        name, uses = row.group(1), row.group(2).strip()
+        if name in rows:
+            raise AssertionError(f"docs/architecture.md: two rows for {name}")
+        rows[name] = [] if uses == "nothing" else [use.strip() for use in uses.split(",")]
+    return rows
 
 
 def included_modules(folder):
@@ -70,6 +83,14 @@ class ModuleGraph(unittest.TestCase):
             for module, where in included_modules(ROOT / "src" / name).items():
                 self.assertIn(module, allowed,
                               f"src/{name}/{where} includes {module}/ but {name} does not use it")
+
+    def test_architecture_table_matches_the_build(self):
+        documented = documented_modules()
+        self.assertEqual(set(documented), set(self.modules),
+                         "docs/architecture.md's module table and CMakeLists.txt name different modules")
+        for name, uses in self.modules.items():
+            self.assertEqual(sorted(documented[name]), sorted(uses),
+                             f"docs/architecture.md: the uses of {name}")
 
 
 if __name__ == "__main__":
