@@ -12,7 +12,7 @@
 namespace korvex::main {
 
 struct StatusFields {
-  std::string vcam;   // "registered", "unavailable" or "disabled"
+  std::string vcam;   // "registered", "directshow", "unavailable" or "disabled"
   std::string shm;    // "mapped N written" or "waiting"
   std::string phone;  // the phone's name or "waiting for iPhone"
   double rx_fps = 0;

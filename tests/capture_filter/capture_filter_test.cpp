@@ -50,11 +50,12 @@ std::vector<uint8_t> expected_picture(const CaptureFormat& format) {
   return bytes;
 }
 
-void expect_samples_of(const std::vector<Delivered>& samples, const StreamChoice& choice) {
+void expect_samples_of(const std::vector<directshow::GrabbedSample>& samples,
+                       const StreamChoice& choice) {
   const std::vector<uint8_t> expected = expected_picture(choice.format);
   ASSERT_FALSE(samples.empty());
   for (size_t i = 0; i < samples.size(); ++i) {
-    const Delivered& got = samples[i];
+    const directshow::GrabbedSample& got = samples[i];
     SCOPED_TRACE("sample " + std::to_string(i));
     EXPECT_TRUE(got.timed);
     EXPECT_EQ(got.end - got.start, choice.interval);
@@ -135,26 +136,24 @@ TEST_F(CaptureFilterTest, EveryFormatDeliversThePictureModulesBytes) {
     // Chosen before connecting: the connection takes it.
     MediaType type = caps_type(*config.Get(), i);
     ASSERT_HRESULT_SUCCEEDED(config->SetFormat(&type.get()));
-    Grabbed grabbed;
-    Graph graph = Graph::build(filter.Get(), grabbed);
-    ASSERT_TRUE(graph.control);
+    auto graph = grabber_graph(filter.Get());
+    ASSERT_TRUE(graph);
     AM_MEDIA_TYPE connection = connection_type(filter.Get());
     const MediaType connected = MediaType::adopt(connection);
     ASSERT_EQ(connected.get().formattype, FORMAT_VideoInfo);
     EXPECT_EQ(video_info(connected.get()).bmiHeader.biCompression, fourcc(format.pixels));
     EXPECT_EQ(video_info(connected.get()).bmiHeader.biWidth, static_cast<LONG>(format.width));
 
-    ASSERT_HRESULT_SUCCEEDED(graph.control->Run());
-    ASSERT_TRUE(grabbed.wait_for(3));
-    graph.control->Stop();
-    expect_samples_of(grabbed.take(), {format, kShortestInterval});
+    ASSERT_HRESULT_SUCCEEDED(graph->control().Run());
+    ASSERT_TRUE(graph->samples().wait_for(3, 10s));
+    graph->control().Stop();
+    expect_samples_of(graph->samples().take_all(), {format, kShortestInterval});
   }
 }
 
 TEST_F(CaptureFilterTest, SetFormatWhileConnectedReconnectsAndRefusesWhileRunning) {
-  Grabbed grabbed;
-  Graph graph = Graph::build(filter.Get(), grabbed, /*direct=*/true);
-  ASSERT_TRUE(graph.control);
+  auto graph = grabber_graph(filter.Get(), /*direct=*/true);
+  ASSERT_TRUE(graph);
   AM_MEDIA_TYPE first = connection_type(filter.Get());
   ASSERT_EQ(first.formattype, FORMAT_VideoInfo);
   EXPECT_EQ(video_info(first).bmiHeader.biWidth, 1920);
@@ -172,11 +171,11 @@ TEST_F(CaptureFilterTest, SetFormatWhileConnectedReconnectsAndRefusesWhileRunnin
   EXPECT_EQ(video_info(now).AvgTimePerFrame, 666667);
   directshow::free_media_type(now);
 
-  ASSERT_HRESULT_SUCCEEDED(graph.control->Run());
+  ASSERT_HRESULT_SUCCEEDED(graph->control().Run());
   EXPECT_EQ(config->SetFormat(&type.get()), VFW_E_NOT_STOPPED);
-  ASSERT_TRUE(grabbed.wait_for(3));
-  graph.control->Stop();
-  expect_samples_of(grabbed.take(), {{picture::PixelFormat::nv12, 640, 360}, 666667});
+  ASSERT_TRUE(graph->samples().wait_for(3, 10s));
+  graph->control().Stop();
+  expect_samples_of(graph->samples().take_all(), {{picture::PixelFormat::nv12, 640, 360}, 666667});
 
   // A format not offered is refused and changes nothing.
   info.bmiHeader.biWidth = 800;
@@ -188,30 +187,29 @@ TEST_F(CaptureFilterTest, SetFormatWhileConnectedReconnectsAndRefusesWhileRunnin
 }
 
 TEST_F(CaptureFilterTest, RunStopCyclesStreamEachTimeAndKeepNoThreadWhileStopped) {
-  Grabbed grabbed;
-  Graph graph = Graph::build(filter.Get(), grabbed);
-  ASSERT_TRUE(graph.control);
+  auto graph = grabber_graph(filter.Get());
+  ASSERT_TRUE(graph);
   auto dropped = pin_as<IAMDroppedFrames>(filter.Get());
   ASSERT_TRUE(dropped);
   const size_t stopped_threads = thread_count();
   long grabbed_in_all = 0;
   for (int cycle = 0; cycle < 3; ++cycle) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
-    ASSERT_HRESULT_SUCCEEDED(graph.control->Run());
-    ASSERT_TRUE(grabbed.wait_for(3));
-    ASSERT_HRESULT_SUCCEEDED(graph.control->Stop());
-    const std::vector<Delivered> samples = grabbed.take();
+    ASSERT_HRESULT_SUCCEEDED(graph->control().Run());
+    ASSERT_TRUE(graph->samples().wait_for(3, 10s));
+    ASSERT_HRESULT_SUCCEEDED(graph->control().Stop());
+    const std::vector<directshow::GrabbedSample> samples = graph->samples().take_all();
     grabbed_in_all += static_cast<long>(samples.size());
     expect_samples_of(samples, kDefaultChoice);
     EXPECT_EQ(thread_count(), stopped_threads);
   }
   // Paused, a live source sends nothing.
-  ASSERT_HRESULT_SUCCEEDED(graph.control->Pause());
+  ASSERT_HRESULT_SUCCEEDED(graph->control().Pause());
   OAFilterState state = 0;
-  EXPECT_EQ(graph.control->GetState(1000, &state), VFW_S_CANT_CUE);
+  EXPECT_EQ(graph->control().GetState(1000, &state), VFW_S_CANT_CUE);
   std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(grabbed.count(), 0u);
-  ASSERT_HRESULT_SUCCEEDED(graph.control->Stop());
+  EXPECT_EQ(graph->samples().count(), 0u);
+  ASSERT_HRESULT_SUCCEEDED(graph->control().Stop());
   long delivered = 0;
   ASSERT_HRESULT_SUCCEEDED(dropped->GetNumNotDropped(&delivered));
   // A sample whose Receive the Stop cut short is not counted as delivered.

@@ -1,21 +1,17 @@
 #pragma once
 
-// The built KorvexFilter.dll loaded as COM loads it, and DirectShow graphs
-// around its filter the way capture programs build them: into qedit's
-// Sample Grabber, whose callback keeps what each sample carried, and on to
-// a Null Renderer.
+// The built KorvexFilter.dll loaded as COM loads it, and its filter in the
+// grabber graphs capture programs build.
 
 #include <windows.h>
 // windows.h must come first.
 #include <dshow.h>
-#include <qedit.h>
 #include <wrl/client.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <mutex>
-#include <vector>
+#include <memory>
+
+#include "directshow/grabber_graph_win.hpp"
 
 namespace korvex::capture_filter::test {
 
@@ -40,52 +36,8 @@ ComPtr<Interface> pin_as(IBaseFilter* filter) {
   return out;
 }
 
-// What one sample carried when it reached the grabber.
-struct Delivered {
-  bool timed = false;
-  REFERENCE_TIME start = 0;
-  REFERENCE_TIME end = 0;
-  bool sync_point = false;
-  bool discontinuity = false;
-  long length = 0;
-  std::vector<uint8_t> bytes;  // the first `length` bytes
-};
-
-class Grabbed final : public ISampleGrabberCB {
- public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the test's stack
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP SampleCB(double time, IMediaSample* sample) override;
-  STDMETHODIMP BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
-
-  // Waits until `count` samples came in all; false on time-out.
-  bool wait_for(size_t count, std::chrono::milliseconds timeout = 10s);
-  std::vector<Delivered> take();
-  size_t count();
-
- private:
-  std::mutex lock_;
-  std::condition_variable arrived_;
-  std::vector<Delivered> samples_;
-};
-
-// filter -> Sample Grabber -> Null Renderer in a graph of its own.
-struct Graph {
-  // `direct`: pins connected one to one, as ReconnectEx needs; otherwise
-  // ICaptureGraphBuilder2::RenderStream with PIN_CATEGORY_CAPTURE builds it.
-  // Null members (and a test failure) when a step fails.
-  static Graph build(IBaseFilter* filter, Grabbed& grabbed, bool direct = false);
-  Graph() = default;
-  Graph(Graph&&) = default;  // the moved-from graph stops and removes nothing
-  ~Graph();
-
-  ComPtr<IGraphBuilder> graph;
-  ComPtr<IMediaControl> control;
-  ComPtr<IBaseFilter> filter;
-  ComPtr<IBaseFilter> grabber;
-  ComPtr<IBaseFilter> renderer;
-};
+// The filter in a grabber graph; null (and a test failure) when it cannot be built.
+std::unique_ptr<directshow::GrabberGraph> grabber_graph(IBaseFilter* filter, bool direct = false);
 
 // The connection's media type; majortype GUID_NULL when not connected.
 AM_MEDIA_TYPE connection_type(IBaseFilter* filter);
