@@ -9,7 +9,10 @@ soon after the phone stops.
 
 usage: directshow_camera_test.py -- launcher... korvex-receiver korvex-directshow-watch
        KorvexFilter.dll
-The phone simulator is the native build's, named by KORVEX_PHONE_SIM.
+The phone simulator is the native build's, named by KORVEX_PHONE_SIM. With
+KORVEX_FILTER_BITS=32 the DLL and the watcher are the 32-bit builds: the filter is
+registered in the 32-bit registry view, where only 32-bit programs find it, and
+reads the section the 64-bit receiver writes.
 """
 
 import os
@@ -24,6 +27,8 @@ from receiver import Receiver, forget_frame_section, launcher_from_argv
 COMMAND = launcher_from_argv()
 LAUNCHER, (RECEIVER, WATCH, DLL) = COMMAND[:-3], COMMAND[-3:]
 SIM = os.environ.get("KORVEX_PHONE_SIM", "")
+X86 = os.environ.get("KORVEX_FILTER_BITS") == "32"
+VIEW, OTHER_VIEW = ("/reg:32", "/reg:64") if X86 else ("/reg:64", "/reg:32")
 WINDOWS_DLL = "Z:" + DLL.replace("/", "\\")
 CATEGORY = r"HKLM\Software\Classes\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance"
 INSTANCE = CATEGORY + r"\{DF38157C-C0F1-4D8F-9A5A-A171D4E6AA5C}"
@@ -50,9 +55,9 @@ def run(*args, timeout=90):
         return subprocess.CompletedProcess(args, status, *text)
 
 
-def query(key, *args):
+def query(key, *args, view=VIEW):
     # With 32-bit Wine installed, `wine reg` is the 32-bit reg.exe: name the view.
-    return run("reg", "query", key, *args, "/reg:64")
+    return run("reg", "query", key, *args, view)
 
 
 def stream(seconds, fps=30):
@@ -96,12 +101,17 @@ class DirectShowCamera(unittest.TestCase):
         self.assertIn(WINDOWS_DLL.lower(), server.stdout.lower())
         self.assertRegex(server.stdout, r"ThreadingModel\s+REG_SZ\s+Both")
 
+        # Only programs of the filter's own bitness see it: the receiver is 64-bit.
+        self.assertNotEqual(query(INSTANCE, view=OTHER_VIEW).returncode, 0)
         listed = run(RECEIVER, "--list-cameras")
         self.assertEqual(listed.returncode, 0, listed.stderr)
-        self.assertEqual(listed.stdout, "1 camera(s):\n" + DEVICE_LINE)
+        self.assertEqual(listed.stdout, "0 camera(s):\n" if X86 else "1 camera(s):\n" + DEVICE_LINE)
 
     def test_2_receiver_offers_it_and_probes_it(self):
         r = self.receiver()
+        if X86:
+            self.assertNotIn(OFFERED, r.out, "a 64-bit receiver cannot offer a 32-bit filter")
+            return
         self.assertIn(OFFERED, r.out)
         self.assertNotIn(b"virtual camera:", r.err)
         r.wait_for(lambda r: b"cam directshow | " in r.out, timeout=10)
