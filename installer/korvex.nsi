@@ -2,7 +2,8 @@
 ; Program Files, registers the source, and writes an uninstaller.
 ;
 ; makensis -DVERSION=<x.y.z> -DRECEIVER=<korvex-receiver.exe>
-;          -DSOURCE_DLL=<KorvexSource.dll> -DOUTFILE=<korvex-setup.exe> korvex.nsi
+;          -DSOURCE_DLL=<KorvexSource.dll> -DFILTER_DLL=<KorvexFilter.dll>
+;          -DFILTER_DLL_X86=<32-bit KorvexFilter.dll> -DOUTFILE=<korvex-setup.exe> korvex.nsi
 
 !macro RequireDefine name
   !ifndef ${name}
@@ -20,6 +21,7 @@ Target amd64-unicode
 
 !include MUI2.nsh
 !include LogicLib.nsh
+!include directshow_camera.nsh
 
 !define PRODUCT "Korvex Receiver"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvex"
@@ -89,6 +91,8 @@ Section "Korvex Receiver" SecMain
     Abort "Registering KorvexSource.dll failed (regsvr32 exit status $0)."
   ${EndIf}
 
+  !insertmacro InstallDirectShowCamera
+
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateShortcut "${SHORTCUT}" "$INSTDIR\korvex-receiver.exe"
 
@@ -115,6 +119,8 @@ Section "Uninstall"
   ${OrIf} $0 != 0
     DetailPrint "Unregistering KorvexSource.dll failed (regsvr32 exit status $0)."
   ${EndIf}
+
+  !insertmacro UninstallDirectShowCamera
 
   ; The camera service or a running receiver may still hold a file open; then
   ; it goes at the next restart.

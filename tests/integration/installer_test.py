@@ -163,7 +163,8 @@ class Installer(unittest.TestCase):
             setup = Path(temp) / "korvex-setup.exe"
             made = subprocess.run(
                 [MAKENSIS, "-V2", "-WX", f"-DVERSION={VERSION}", f"-DRECEIVER={SETUP}",
-                 f"-DSOURCE_DLL={not_a_dll}", f"-DOUTFILE={setup}", SCRIPT],
+                 f"-DSOURCE_DLL={not_a_dll}", f"-DFILTER_DLL={not_a_dll}",
+                 f"-DFILTER_DLL_X86={not_a_dll}", f"-DOUTFILE={setup}", SCRIPT],
                 capture_output=True, text=True, timeout=120)
             self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
 
