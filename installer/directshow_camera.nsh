@@ -52,11 +52,12 @@ FunctionEnd
 !macroend
 
 !macro InstallDirectShowCamera
+  ; A DirectShow program that has the camera open holds the file: an upgrade
+  ; moves it aside, and the program keeps the old one until it closes it.
   SetOutPath "$INSTDIR"
-  File "/oname=KorvexFilter.dll" "${FILTER_DLL}"
-  SetOutPath "$INSTDIR\x86"
-  File "/oname=KorvexFilter.dll" "${FILTER_DLL_X86}"
-  SetOutPath "$INSTDIR"
+  !insertmacro InstallInUse "${FILTER_DLL}" KorvexFilter.dll 0
+  CreateDirectory "$INSTDIR\x86"
+  !insertmacro InstallInUse "${FILTER_DLL_X86}" x86\KorvexFilter.dll 0
 
   Call DirectShowCameraWanted
   Pop $1

@@ -4,6 +4,10 @@
 ; makensis -DVERSION=<x.y.z> -DRECEIVER=<korvex-receiver.exe>
 ;          -DSOURCE_DLL=<KorvexSource.dll> -DFILTER_DLL=<KorvexFilter.dll>
 ;          -DFILTER_DLL_X86=<32-bit KorvexFilter.dll> -DOUTFILE=<korvex-setup.exe> korvex.nsi
+;
+; -DNETSH=<path> replaces the system's netsh.exe, which adds and removes the
+; firewall rule: the installer test gives its stand-in, as Wine has no working
+; netsh advfirewall.
 
 !macro RequireDefine name
   !ifndef ${name}
@@ -24,6 +28,13 @@ Target amd64-unicode
 !include directshow_camera.nsh
 
 !define PRODUCT "Korvex Receiver"
+; The inbound Windows Firewall rule for the phone's connection; korvex-doctor
+; looks for it by this name.
+!define FIREWALL_RULE "Korvex Receiver"
+!define PHONE_PORT 45334
+!ifndef NETSH
+  !define NETSH "$SYSDIR\netsh.exe"
+!endif
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvex"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
@@ -64,6 +75,82 @@ Function .onInit
   SetShellVarContext all
 FunctionEnd
 
+; A silent install that needs a restart says so the way installers do.
+Function .onInstSuccess
+  ${If} ${RebootFlag}
+    SetErrorLevel 3010 ; ERROR_SUCCESS_REBOOT_REQUIRED
+  ${EndIf}
+FunctionEnd
+
+; ---- Upgrading over a running install ----------------------------------------
+; The camera service keeps KorvexSource.dll loaded once an application has
+; used the camera, and a receiver started at logon keeps its program open:
+; neither file can be overwritten or deleted then, but Windows lets a file in
+; use be renamed. MoveAsideInUse renames $INSTDIR\$R0 to a free name in the
+; folder and deletes it at the next restart, so that File can write the new
+; one under the old name; $R1 is 1 when the running copy only gives way at a
+; restart.
+Function MoveAsideInUse
+  ${IfNot} ${FileExists} "$INSTDIR\$R0"
+    Return
+  ${EndIf}
+  ClearErrors
+  Delete "$INSTDIR\$R0"
+  ${IfNot} ${Errors}
+    Return
+  ${EndIf}
+  GetTempFileName $R2 "$INSTDIR"
+  Delete "$R2"
+  ClearErrors
+  Rename "$INSTDIR\$R0" "$R2"
+  ${If} ${Errors}
+    Abort "$R0 is in use and cannot be moved aside; close the programs using it and run setup again."
+  ${EndIf}
+  Delete /REBOOTOK "$R2"
+  ${If} $R1 == 1
+    SetRebootFlag true
+    DetailPrint "$R0 is in use: the new one takes over after a restart of Windows."
+  ${Else}
+    DetailPrint "$R0 is in use: the running copy goes on until it ends; the new one starts next time."
+  ${EndIf}
+FunctionEnd
+
+!macro InstallInUse SOURCE NAME RESTART
+  StrCpy $R0 "${NAME}"
+  StrCpy $R1 "${RESTART}"
+  Call MoveAsideInUse
+  ClearErrors
+  File "/oname=${NAME}" "${SOURCE}"
+  ${If} ${Errors}
+    Abort "Could not write $INSTDIR\${NAME}."
+  ${EndIf}
+!macroend
+
+; ---- Windows Firewall ----------------------------------------------------------
+; Without an inbound rule the receiver's first listen brings up a prompt that
+; a standard user cannot answer, and a network marked Public keeps the phone
+; out. The rule lets the phone reach the receiver's port on private and domain
+; networks, from the local subnet only. An earlier install's rule goes first,
+; so an upgrade leaves one.
+Function AddFirewallRule
+  nsExec::ExecToLog '"${NETSH}" advfirewall firewall delete rule name="${FIREWALL_RULE}"'
+  Pop $R0 ; none there yet is fine
+  nsExec::ExecToLog '"${NETSH}" advfirewall firewall add rule name="${FIREWALL_RULE}" dir=in action=allow program="$INSTDIR\korvex-receiver.exe" protocol=TCP localport=${PHONE_PORT} profile=private,domain remoteip=LocalSubnet enable=yes'
+  Pop $R0
+  ${If} $R0 != 0
+    DetailPrint "Adding the firewall rule failed (netsh: $R0)."
+    MessageBox MB_ICONEXCLAMATION "Setup could not add the Windows Firewall rule $\"${FIREWALL_RULE}$\" (netsh: $R0). Windows may ask to allow korvex-receiver.exe when it first listens, and a network marked Public keeps the phone out." /SD IDOK
+  ${EndIf}
+FunctionEnd
+
+Function un.RemoveFirewallRule
+  nsExec::ExecToLog '"${NETSH}" advfirewall firewall delete rule name="${FIREWALL_RULE}"'
+  Pop $R0
+  ${If} $R0 != 0
+    DetailPrint "Removing the firewall rule failed (netsh: $R0)."
+  ${EndIf}
+FunctionEnd
+
 Function un.onInit
   !insertmacro RequireAdmin
   SetRegView 64
@@ -72,8 +159,8 @@ FunctionEnd
 
 Section "Korvex Receiver" SecMain
   SetOutPath "$INSTDIR"
-  File "/oname=korvex-receiver.exe" "${RECEIVER}"
-  File "/oname=KorvexSource.dll" "${SOURCE_DLL}"
+  !insertmacro InstallInUse "${RECEIVER}" korvex-receiver.exe 0
+  !insertmacro InstallInUse "${SOURCE_DLL}" KorvexSource.dll 1
 
   ; Registration writes the source's class into the 64-bit HKLM view, where
   ; the camera service looks it up. Without it there is no camera, so a
@@ -92,7 +179,7 @@ Section "Korvex Receiver" SecMain
   ${EndIf}
 
   !insertmacro InstallDirectShowCamera
-
+  Call AddFirewallRule
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateShortcut "${SHORTCUT}" "$INSTDIR\korvex-receiver.exe"
 
@@ -129,6 +216,7 @@ Section "Uninstall"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir /REBOOTOK "$INSTDIR"
 
+  Call un.RemoveFirewallRule
   Delete "${SHORTCUT}"
   ; Written by the receiver's --autostart on, for the user who ran it.
   DeleteRegValue HKCU "${RUN_KEY}" "Korvex"

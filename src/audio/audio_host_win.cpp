@@ -20,6 +20,7 @@
 #include "audio/audio_host.hpp"
 #include "audio/endpoint_fill.hpp"
 #include "audio/render_thread.hpp"
+#include "platform/hresult_win.hpp"
 #include "platform/os_error.hpp"
 #include "platform/system_text_win.hpp"
 #include "platform/unique_handle_win.hpp"
@@ -28,7 +29,6 @@ namespace korvex::audio {
 namespace {
 
 using Microsoft::WRL::ComPtr;
-using platform::hresult_text;
 
 // Rates probed for the configuration ranges, lowest first.
 constexpr DWORD kProbeRates[] = {8000,  11025, 16000, 22050,  32000, 44100,
@@ -43,7 +43,7 @@ std::string step_error(const char* step, HRESULT hr) {
     return fmt::format("{}: the endpoint was removed or disabled (0x{:08X})", step,
                        static_cast<uint32_t>(hr));
   }
-  return fmt::format("{}: {}", step, hresult_text(hr));
+  return platform::step_text(step, hr);
 }
 
 // Owner of the mix format WASAPI allocates.

@@ -10,6 +10,7 @@
 #include "camera/media_foundation_camera_win.hpp"
 #include "decoder/media_foundation_win.hpp"
 #include "platform/com_adopt_win.hpp"
+#include "platform/hresult_win.hpp"
 #include "platform/system_text_win.hpp"
 
 namespace korvex::camera {
@@ -38,24 +39,17 @@ Result<std::vector<CameraInfo>> list_cameras() {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // already initialised is fine
 
   ComPtr<IMFAttributes> attributes;
-  HRESULT hr = MFCreateAttributes(&attributes, 1);
-  if (FAILED(hr)) {
-    return fail("MFCreateAttributes: " + platform::hresult_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("MFCreateAttributes", MFCreateAttributes(&attributes, 1));
   if (!attributes) {
     return fail("MFCreateAttributes returned nothing");
   }
-  hr = attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
-                           MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID);
-  if (FAILED(hr)) {
-    return fail("SetGUID: " + platform::hresult_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("SetGUID",
+                        attributes->SetGUID(MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE,
+                                            MF_DEVSOURCE_ATTRIBUTE_SOURCE_TYPE_VIDCAP_GUID));
   IMFActivate** devices = nullptr;
   UINT32 count = 0;
-  hr = MFEnumDeviceSources(attributes.Get(), &devices, &count);
-  if (FAILED(hr)) {
-    return fail("MFEnumDeviceSources: " + platform::hresult_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("MFEnumDeviceSources",
+                        MFEnumDeviceSources(attributes.Get(), &devices, &count));
   std::vector<CameraInfo> cameras;
   for (UINT32 i = 0; i < count; ++i) {
     // The entry's reference becomes the camera's.

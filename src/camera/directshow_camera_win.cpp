@@ -12,7 +12,7 @@
 #include "directshow/grabber_graph_win.hpp"
 #include "directshow/media_type_win.hpp"
 #include "directshow/video_devices_win.hpp"
-#include "platform/system_text_win.hpp"
+#include "platform/hresult_win.hpp"
 
 namespace korvex::camera {
 namespace {
@@ -23,10 +23,6 @@ using namespace std::chrono_literals;
 // A live camera sends at least a few pictures a second; none for this long
 // is a stalled camera, not a slow one.
 constexpr auto kSampleTimeout = 5s;
-
-Error failure(const char* step, HRESULT hr) {
-  return fail(std::string(step) + ": " + platform::hresult_text(hr));
-}
 
 Guid guid_of(const GUID& guid) {
   Guid out{guid.Data1, guid.Data2, guid.Data3, {}};
@@ -88,18 +84,14 @@ class GraphReader final : public Reader {
     if (!caps_type(index, type)) {
       return fail("IAMStreamConfig::GetStreamCaps: no type " + std::to_string(index));
     }
-    if (const HRESULT hr = config_->SetFormat(&type.get()); FAILED(hr)) {
-      return failure("IAMStreamConfig::SetFormat", hr);
-    }
+    KORVEX_FAIL_IF_FAILED("IAMStreamConfig::SetFormat", config_->SetFormat(&type.get()));
     // A few pictures are enough: the probe reads them as they come.
     auto graph = directshow::GrabberGraph::build(filter_.Get(), false, 8);
     if (!graph) {
       return Error{graph.error()};
     }
     graph_ = std::move(graph.value());
-    if (const HRESULT hr = graph_->control().Run(); FAILED(hr)) {
-      return failure("IMediaControl::Run", hr);
-    }
+    KORVEX_FAIL_IF_FAILED("IMediaControl::Run", graph_->control().Run());
     return {};
   }
 
@@ -146,21 +138,19 @@ class DirectShowActivation final : public Activation {
 
   Result<std::unique_ptr<Reader>> activate() override {
     ComPtr<IBaseFilter> filter;
-    HRESULT hr = directshow::bind_filter(device_, filter);
-    if (FAILED(hr)) {
-      return failure("IMoniker::BindToObject", hr);
-    }
+    KORVEX_FAIL_IF_FAILED("IMoniker::BindToObject", directshow::bind_filter(device_, filter));
     ComPtr<ICaptureGraphBuilder2> builder;
     ComPtr<IAMStreamConfig> config;
-    hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                          IID_PPV_ARGS(&builder));
+    HRESULT hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_PPV_ARGS(&builder));
     if (SUCCEEDED(hr)) {
       hr = builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter.Get(),
                                   IID_IAMStreamConfig,
                                   reinterpret_cast<void**>(config.GetAddressOf()));
     }
     if (FAILED(hr) || !config) {
-      return failure("FindInterface(IAMStreamConfig)", FAILED(hr) ? hr : E_NOINTERFACE);
+      return platform::step_failure("FindInterface(IAMStreamConfig)",
+                                    FAILED(hr) ? hr : E_NOINTERFACE);
     }
     return std::unique_ptr<Reader>(new GraphReader(std::move(filter), std::move(config)));
   }

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "decoder/copy_nv12_win.hpp"
-#include "platform/system_text_win.hpp"
+#include "platform/hresult_win.hpp"
 
 namespace korvex::camera {
 namespace {
@@ -23,10 +23,6 @@ Guid guid_of(const GUID& guid) {
   out.data3 = guid.Data3;
   std::memcpy(out.data4.data(), guid.Data4, sizeof guid.Data4);
   return out;
-}
-
-Error failure(const char* step, HRESULT hr) {
-  return fail(std::string(step) + ": " + platform::hresult_text(hr));
 }
 
 class MediaFoundationSample final : public Sample {
@@ -76,11 +72,11 @@ class SourceReader final : public Reader {
     ComPtr<IMFMediaType> type;
     HRESULT hr = reader_->GetNativeMediaType(kFirstVideoStream, index, &type);
     if (FAILED(hr)) {
-      return failure("GetNativeMediaType", hr);
+      return platform::step_failure("GetNativeMediaType", hr);
     }
     hr = reader_->SetCurrentMediaType(kFirstVideoStream, nullptr, type.Get());
     if (FAILED(hr)) {
-      return failure("SetCurrentMediaType", hr);
+      return platform::step_failure("SetCurrentMediaType", hr);
     }
     return {};
   }
@@ -91,7 +87,7 @@ class SourceReader final : public Reader {
     ComPtr<IMFSample> sample;
     const HRESULT hr = reader_->ReadSample(kFirstVideoStream, 0, nullptr, &flags, &time, &sample);
     if (FAILED(hr)) {
-      return failure("ReadSample", hr);
+      return platform::step_failure("ReadSample", hr);
     }
     ReadResult result;
     result.error = (flags & MF_SOURCE_READERF_ERROR) != 0;
@@ -122,12 +118,12 @@ class MediaFoundationActivation final : public Activation {
       hr = E_POINTER;
     }
     if (FAILED(hr)) {
-      return failure("ActivateObject", hr);
+      return platform::step_failure("ActivateObject", hr);
     }
     ComPtr<IMFSourceReader> reader;
     hr = MFCreateSourceReaderFromMediaSource(source.Get(), nullptr, &reader);
     if (FAILED(hr)) {
-      return failure("MFCreateSourceReaderFromMediaSource", hr);
+      return platform::step_failure("MFCreateSourceReaderFromMediaSource", hr);
     }
     return std::unique_ptr<Reader>(
         std::make_unique<SourceReader>(std::move(source), std::move(reader)));

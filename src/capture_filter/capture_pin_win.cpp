@@ -14,6 +14,7 @@
 #include "capture_filter/filter_class_win.hpp"
 #include "capture_filter/video_media_type_win.hpp"
 #include "media_source/com_guard_win.hpp"
+#include "platform/hresult_win.hpp"
 
 namespace korvex::capture_filter {
 namespace {
@@ -30,7 +31,9 @@ constexpr HRESULT kPropertyUnsupported = HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND)
 }  // namespace
 
 CapturePin::CapturePin(CaptureFilter& filter)
-    : filter_(filter), picture_(picture::CameraPicture::for_system()) {}
+    : filter_(filter),
+      section_(section::SectionHold::for_camera()),
+      picture_([section = section_] { return section->view(); }, section::activity_tick_now) {}
 
 CapturePin::~CapturePin() = default;
 
@@ -172,7 +175,7 @@ HRESULT CapturePin::decide_allocator(IMemInputPin& input, const StreamChoice& ch
       return S_OK;
     }
   }
-  return VFW_E_NO_ALLOCATOR;
+  return platform::traced_failure("choosing an allocator", VFW_E_NO_ALLOCATOR);
 }
 
 STDMETHODIMP CapturePin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) {

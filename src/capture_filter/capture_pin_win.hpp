@@ -18,6 +18,7 @@
 #include "capture_filter/picture_stream_win.hpp"
 #include "directshow/media_type_win.hpp"
 #include "picture/camera_picture.hpp"
+#include "section/section_hold.hpp"
 
 namespace korvex::capture_filter {
 
@@ -101,8 +102,10 @@ class CapturePin final : public IPin,
   std::unique_ptr<PictureStream> stream_;
 
   FrameCounts counts_;
-  // From the pin's creation on, so the frame section is held while the
-  // camera is open; used by the streaming thread while there is one.
+  // The frame section, held from the filter's creation on, as every camera
+  // holds it; the picture is drawn from it by the streaming thread while
+  // there is one.
+  const std::shared_ptr<section::SectionHold> section_;
   picture::CameraPicture picture_;
 };
 

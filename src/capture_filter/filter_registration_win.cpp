@@ -11,6 +11,7 @@
 
 #include "capture_filter/filter_class_win.hpp"
 #include "capture_filter/video_media_type_win.hpp"
+#include "platform/hresult_win.hpp"
 
 namespace korvex::capture_filter {
 namespace {
@@ -69,27 +70,16 @@ HRESULT filter_mapper(ComPtr<IFilterMapper2>& mapper) {
 
 HRESULT register_filter() {
   std::wstring path;
-  HRESULT hr = module_path(path);
+  KORVEX_RETURN_IF_FAILED("GetModuleFileNameW", module_path(path));
   const std::wstring key = class_key();
   const std::wstring server = key + L"\\InprocServer32";
-  if (SUCCEEDED(hr)) {
-    hr = set_text(key, nullptr, kFilterName);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = set_text(server, nullptr, path);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = set_text(server, L"ThreadingModel", L"Both");
-  }
-  if (FAILED(hr)) {
-    return hr;
-  }
+  KORVEX_RETURN_IF_FAILED("writing the class's name", set_text(key, nullptr, kFilterName));
+  KORVEX_RETURN_IF_FAILED("writing InprocServer32", set_text(server, nullptr, path));
+  KORVEX_RETURN_IF_FAILED("writing ThreadingModel", set_text(server, L"ThreadingModel", L"Both"));
 
   ComScope com;
   ComPtr<IFilterMapper2> mapper;
-  if (FAILED(hr = filter_mapper(mapper))) {
-    return hr;
-  }
+  KORVEX_RETURN_IF_FAILED("CoCreateInstance(FilterMapper2)", filter_mapper(mapper));
   static const GUID kSubtypes[] = {subtype_of(picture::PixelFormat::yuy2),
                                    subtype_of(picture::PixelFormat::nv12),
                                    subtype_of(picture::PixelFormat::i420)};
@@ -129,12 +119,11 @@ HRESULT unregister_filter() {
       hr = S_OK;
     }
   }
+  KORVEX_RETURN_IF_FAILED("IFilterMapper2::UnregisterFilter", hr);
   const LSTATUS status = RegDeleteTreeW(HKEY_LOCAL_MACHINE, class_key().c_str());
-  if (FAILED(hr)) {
-    return hr;
-  }
-  return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK
-                                                                   : HRESULT_FROM_WIN32(status);
+  KORVEX_RETURN_IF_FAILED("deleting the class",
+                          status == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(status));
+  return S_OK;
 }
 
 }  // namespace korvex::capture_filter

@@ -11,6 +11,8 @@
 
 #include "media_source/com_guard_win.hpp"
 #include "picture/frame_pacer.hpp"
+#include "platform/debug_trace_win.hpp"
+#include "platform/hresult_win.hpp"
 #include "platform/thread.hpp"
 #include "platform/wait_timer_win.hpp"
 
@@ -86,6 +88,7 @@ void PictureStream::run() {
   (void)CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   Result<platform::WaitTimer> timer = platform::WaitTimer::create();
   if (!timer) {
+    platform::trace(timer.error());
     return;
   }
   const auto period = std::chrono::nanoseconds(setup_.choice.interval * 100);
@@ -131,8 +134,11 @@ void PictureStream::run() {
       return;  // stopping
     }
     if (hr != S_OK) {
-      if (FAILED(hr) && setup_.events) {
-        setup_.events->Notify(EC_ERRORABORT, hr, 0);
+      if (FAILED(hr)) {
+        platform::traced_failure("delivering a picture", hr);
+        if (setup_.events) {
+          setup_.events->Notify(EC_ERRORABORT, hr, 0);
+        }
       }
       idle();  // S_FALSE: downstream takes no more until it is stopped
       return;

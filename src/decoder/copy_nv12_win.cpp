@@ -8,7 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "platform/system_text_win.hpp"
+#include "platform/hresult_win.hpp"
 
 using Microsoft::WRL::ComPtr;
 
@@ -68,21 +68,15 @@ Result<Locked2D> lock_2d(IMFMediaBuffer* buffer, IMF2DBuffer* buffer_2d, uint64_
   if (SUCCEEDED(buffer_2d->QueryInterface(IID_PPV_ARGS(&buffer_2d2)))) {
     BYTE* start = nullptr;
     DWORD buffer_length = 0;
-    const HRESULT hr = buffer_2d2->Lock2DSize(MF2DBuffer_LockFlags_Read, &locked.first_row,
-                                              &locked.pitch, &start, &buffer_length);
-    if (FAILED(hr)) {
-      return fail("Lock2DSize: " + platform::hresult_text(hr));
-    }
+    KORVEX_FAIL_IF_FAILED("Lock2DSize",
+                          buffer_2d2->Lock2DSize(MF2DBuffer_LockFlags_Read, &locked.first_row,
+                                                 &locked.pitch, &start, &buffer_length));
     length = buffer_length;
     fits = rows_inside(start, length, locked.first_row, locked.pitch, rows, row_bytes);
   } else {
-    HRESULT hr = buffer_2d->Lock2D(&locked.first_row, &locked.pitch);
-    if (FAILED(hr)) {
-      return fail("Lock2D: " + platform::hresult_text(hr));
-    }
+    KORVEX_FAIL_IF_FAILED("Lock2D", buffer_2d->Lock2D(&locked.first_row, &locked.pitch));
     DWORD max_length = 0;
-    hr = buffer->GetMaxLength(&max_length);
-    length = SUCCEEDED(hr) ? max_length : 0;
+    length = SUCCEEDED(buffer->GetMaxLength(&max_length)) ? max_length : 0;
     fits = static_cast<uint64_t>(std::abs(static_cast<int64_t>(locked.pitch))) * rows <= length;
   }
   const uint64_t p = static_cast<uint64_t>(std::abs(static_cast<int64_t>(locked.pitch)));
@@ -119,10 +113,7 @@ Result<void> copy_nv12_into(IMFSample* sample, uint32_t width, uint32_t height, 
                            : fallback_pts_us;
 
   ComPtr<IMFMediaBuffer> buffer;
-  HRESULT hr = sample->ConvertToContiguousBuffer(&buffer);
-  if (FAILED(hr)) {
-    return fail("ConvertToContiguousBuffer: " + platform::hresult_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("ConvertToContiguousBuffer", sample->ConvertToContiguousBuffer(&buffer));
   frame.data.resize(uint64_t{area.width} * area.height * 3 / 2);
 
   ComPtr<IMF2DBuffer> buffer_2d;
@@ -132,19 +123,13 @@ Result<void> copy_nv12_into(IMFSample* sample, uint32_t width, uint32_t height, 
       return fail(locked.error());
     }
     copy_visible(locked->first_row, locked->pitch, height, area, frame.data.data());
-    hr = buffer_2d->Unlock2D();
-    if (FAILED(hr)) {
-      return fail("Unlock2D: " + platform::hresult_text(hr));
-    }
+    KORVEX_FAIL_IF_FAILED("Unlock2D", buffer_2d->Unlock2D());
     return {};
   }
 
   BYTE* data = nullptr;
   DWORD length = 0;
-  hr = buffer->Lock(&data, nullptr, &length);
-  if (FAILED(hr)) {
-    return fail("Lock: " + platform::hresult_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("Lock", buffer->Lock(&data, nullptr, &length));
   const uint64_t q = std::max(stride, width);
   const uint64_t need = (uint64_t{height} + height / 2) * q;
   if (need > length) {
@@ -152,10 +137,7 @@ Result<void> copy_nv12_into(IMFSample* sample, uint32_t width, uint32_t height, 
     return fail(fmt::format("output buffer {} bytes, need {}", length, need));
   }
   copy_visible(data, static_cast<ptrdiff_t>(q), height, area, frame.data.data());
-  hr = buffer->Unlock();
-  if (FAILED(hr)) {
-    return fail("Unlock: " + platform::hresult_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("Unlock", buffer->Unlock());
   return {};
 }
 

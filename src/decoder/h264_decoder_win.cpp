@@ -21,7 +21,7 @@
 #include "decoder/sps_picture.hpp"
 #include "decoder/start_code.hpp"
 #include "platform/com_adopt_win.hpp"
-#include "platform/system_text_win.hpp"
+#include "platform/hresult_win.hpp"
 
 // MinGW's headers declare ICodecAPI without its IID for __uuidof.
 __CRT_UUID_DECL(ICodecAPI, 0x901DB4C7, 0x31CE, 0x41A2, 0x85, 0xDC, 0x8F, 0xA0, 0xBF, 0x41, 0xB8,
@@ -47,10 +47,6 @@ constexpr DWORD kProvidesSamples =
 // keeps asking for a new type without a picture in between would hold the
 // decode thread for ever.
 constexpr int kStreamChangesInARow = 4;
-
-std::string hr_text(HRESULT hr) {
-  return platform::hresult_text(hr);
-}
 
 class MfH264Decoder final : public H264Decoder {
  public:
@@ -109,29 +105,18 @@ Result<void> MfH264Decoder::select_nv12_output() {
   ComPtr<IMFMediaType> type;
   for (DWORD i = 0;; ++i) {
     type.Reset();
-    HRESULT hr = transform_->GetOutputAvailableType(0, i, &type);
-    if (FAILED(hr)) {
-      return fail("no NV12 output type offered by the H.264 decoder: " + hr_text(hr));
-    }
+    KORVEX_FAIL_IF_FAILED("no NV12 output type offered by the H.264 decoder",
+                          transform_->GetOutputAvailableType(0, i, &type));
     GUID subtype{};
-    hr = type->GetGUID(MF_MT_SUBTYPE, &subtype);
-    if (FAILED(hr)) {
-      return fail("GetGUID(MF_MT_SUBTYPE): " + hr_text(hr));
-    }
+    KORVEX_FAIL_IF_FAILED("GetGUID(MF_MT_SUBTYPE)", type->GetGUID(MF_MT_SUBTYPE, &subtype));
     if (subtype == MFVideoFormat_NV12) {
       break;
     }
   }
-  HRESULT hr = transform_->SetOutputType(0, type.Get(), 0);
-  if (FAILED(hr)) {
-    return fail("SetOutputType(NV12): " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("SetOutputType(NV12)", transform_->SetOutputType(0, type.Get(), 0));
 
   ComPtr<IMFMediaType> current;
-  hr = transform_->GetOutputCurrentType(0, &current);
-  if (FAILED(hr)) {
-    return fail("GetOutputCurrentType: " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("GetOutputCurrentType", transform_->GetOutputCurrentType(0, &current));
   UINT64 size = 0;
   if (SUCCEEDED(current->GetUINT64(MF_MT_FRAME_SIZE, &size))) {
     width_ = static_cast<uint32_t>(size >> 32);
@@ -157,10 +142,7 @@ Result<void> MfH264Decoder::select_nv12_output() {
   }
 
   MFT_OUTPUT_STREAM_INFO info{};
-  hr = transform_->GetOutputStreamInfo(0, &info);
-  if (FAILED(hr)) {
-    return fail("GetOutputStreamInfo: " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("GetOutputStreamInfo", transform_->GetOutputStreamInfo(0, &info));
   provides_samples_ = (info.dwFlags & kProvidesSamples) != 0;
   const uint64_t picture_bytes = uint64_t{width_} * height_ * 3 / 2;
   output_buffer_size_ = static_cast<uint32_t>(
@@ -170,14 +152,10 @@ Result<void> MfH264Decoder::select_nv12_output() {
 }
 
 Result<void> MfH264Decoder::begin_streaming() {
-  HRESULT hr = transform_->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0);
-  if (FAILED(hr)) {
-    return fail("NOTIFY_BEGIN_STREAMING: " + hr_text(hr));
-  }
-  hr = transform_->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0);
-  if (FAILED(hr)) {
-    return fail("NOTIFY_START_OF_STREAM: " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("NOTIFY_BEGIN_STREAMING",
+                        transform_->ProcessMessage(MFT_MESSAGE_NOTIFY_BEGIN_STREAMING, 0));
+  KORVEX_FAIL_IF_FAILED("NOTIFY_START_OF_STREAM",
+                        transform_->ProcessMessage(MFT_MESSAGE_NOTIFY_START_OF_STREAM, 0));
   return {};
 }
 
@@ -203,16 +181,16 @@ VisibleArea MfH264Decoder::visible_area() const {
 }
 
 Result<ComPtr<IMFSample>> MfH264Decoder::output_sample() {
-  HRESULT hr = S_OK;
   if (!output_buffer_ || buffer_size_ != output_buffer_size_ ||
       buffer_alignment_ != output_alignment_) {
     output_buffer_.Reset();
-    hr = output_alignment_ != 0 ? MFCreateAlignedMemoryBuffer(
-                                      output_buffer_size_, output_alignment_ - 1, &output_buffer_)
-                                : MFCreateMemoryBuffer(output_buffer_size_, &output_buffer_);
+    const HRESULT hr = output_alignment_ != 0
+                           ? MFCreateAlignedMemoryBuffer(output_buffer_size_, output_alignment_ - 1,
+                                                         &output_buffer_)
+                           : MFCreateMemoryBuffer(output_buffer_size_, &output_buffer_);
     if (FAILED(hr)) {
       output_buffer_.Reset();
-      return fail("output buffer: " + hr_text(hr));
+      return platform::step_failure("output buffer", hr);
     }
     buffer_size_ = output_buffer_size_;
     buffer_alignment_ = output_alignment_;
@@ -221,14 +199,8 @@ Result<ComPtr<IMFSample>> MfH264Decoder::output_sample() {
   // picture to the next, and a picture without one must not inherit it.
   output_buffer_->SetCurrentLength(0);
   ComPtr<IMFSample> sample;
-  hr = MFCreateSample(&sample);
-  if (FAILED(hr)) {
-    return fail("MFCreateSample: " + hr_text(hr));
-  }
-  hr = sample->AddBuffer(output_buffer_.Get());
-  if (FAILED(hr)) {
-    return fail("AddBuffer: " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("MFCreateSample", MFCreateSample(&sample));
+  KORVEX_FAIL_IF_FAILED("AddBuffer", sample->AddBuffer(output_buffer_.Get()));
   return sample;
 }
 
@@ -265,7 +237,7 @@ Result<void> MfH264Decoder::drain(uint64_t pts_us) {
       continue;
     }
     if (FAILED(hr)) {
-      return fail("ProcessOutput: " + hr_text(hr));
+      return platform::step_failure("ProcessOutput", hr);
     }
     if ((output.dwStatus & MFT_OUTPUT_DATA_BUFFER_FORMAT_CHANGE) != 0) {
       if (auto selected = select_nv12_output(); !selected) {
@@ -301,43 +273,22 @@ Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t
   }
   const auto length = static_cast<DWORD>(data.size());
   ComPtr<IMFMediaBuffer> buffer;
-  HRESULT hr = MFCreateMemoryBuffer(length, &buffer);
-  if (FAILED(hr)) {
-    return fail("MFCreateMemoryBuffer: " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("MFCreateMemoryBuffer", MFCreateMemoryBuffer(length, &buffer));
   BYTE* bytes = nullptr;
-  hr = buffer->Lock(&bytes, nullptr, nullptr);
-  if (FAILED(hr)) {
-    return fail("Lock: " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("Lock", buffer->Lock(&bytes, nullptr, nullptr));
   std::copy(data.begin(), data.end(), bytes);
   payload = Payload();  // the transform has its own copy; a large one need not be held twice
-  hr = buffer->Unlock();
-  if (FAILED(hr)) {
-    return fail("Unlock: " + hr_text(hr));
-  }
-  hr = buffer->SetCurrentLength(length);
-  if (FAILED(hr)) {
-    return fail("SetCurrentLength: " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("Unlock", buffer->Unlock());
+  KORVEX_FAIL_IF_FAILED("SetCurrentLength", buffer->SetCurrentLength(length));
 
   ComPtr<IMFSample> sample;
-  hr = MFCreateSample(&sample);
-  if (FAILED(hr)) {
-    return fail("MFCreateSample: " + hr_text(hr));
-  }
-  hr = sample->AddBuffer(buffer.Get());
-  if (FAILED(hr)) {
-    return fail("AddBuffer: " + hr_text(hr));
-  }
-  hr = sample->SetSampleTime(sample_time_100ns(pts_us));
-  if (FAILED(hr)) {
-    return fail("SetSampleTime: " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("MFCreateSample", MFCreateSample(&sample));
+  KORVEX_FAIL_IF_FAILED("AddBuffer", sample->AddBuffer(buffer.Get()));
+  KORVEX_FAIL_IF_FAILED("SetSampleTime", sample->SetSampleTime(sample_time_100ns(pts_us)));
   sample->SetSampleDuration(kFrameDuration);
 
   for (;;) {
-    hr = transform_->ProcessInput(0, sample.Get(), 0);
+    const HRESULT hr = transform_->ProcessInput(0, sample.Get(), 0);
     if (SUCCEEDED(hr)) {
       if (auto drained = drain(pts_us); !drained) {
         return fail(drained.error());
@@ -348,7 +299,7 @@ Result<std::span<const Picture>> MfH264Decoder::decode(Payload payload, uint64_t
       return std::span<const Picture>(pictures_);
     }
     if (hr != MF_E_NOTACCEPTING) {
-      return fail("ProcessInput: " + hr_text(hr));
+      return platform::step_failure("ProcessInput", hr);
     }
     // The transform holds pictures back: take them out, then offer the
     // input again, but only while taking out makes progress.
@@ -380,11 +331,9 @@ Result<std::unique_ptr<H264Decoder>> H264Decoder::create(uint32_t width, uint32_
   }
 
   ComPtr<IMFTransform> transform;
-  HRESULT hr =
-      CoCreateInstance(kH264DecoderClsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&transform));
-  if (FAILED(hr)) {
-    return fail("CoCreateInstance(CMSH264DecoderMFT): " + hr_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED(
+      "CoCreateInstance(CMSH264DecoderMFT)",
+      CoCreateInstance(kH264DecoderClsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&transform)));
 
   // Low latency, asked both ways; decoders that ignore either are still used.
   ComPtr<IMFAttributes> attributes;
@@ -402,26 +351,19 @@ Result<std::unique_ptr<H264Decoder>> H264Decoder::create(uint32_t width, uint32_
   }
 
   ComPtr<IMFMediaType> input;
-  hr = MFCreateMediaType(&input);
-  if (FAILED(hr)) {
-    return fail("MFCreateMediaType: " + hr_text(hr));
-  }
-  const std::pair<const char*, HRESULT> steps[] = {
-      {"SetGUID(MF_MT_MAJOR_TYPE)", input->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video)},
-      {"SetGUID(MF_MT_SUBTYPE)", input->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264)},
-      {"SetUINT64(MF_MT_FRAME_SIZE)", input->SetUINT64(MF_MT_FRAME_SIZE, (UINT64{w} << 32) | h)},
-      {"SetUINT64(MF_MT_FRAME_RATE)", input->SetUINT64(MF_MT_FRAME_RATE, (UINT64{30} << 32) | 1)},
-      {"SetUINT32(MF_MT_INTERLACE_MODE)", input->SetUINT32(MF_MT_INTERLACE_MODE, kProgressive)},
-  };
-  for (const auto& [step, result] : steps) {
-    if (FAILED(result)) {
-      return fail(fmt::format("{}: {}", step, hr_text(result)));
-    }
-  }
-  hr = transform->SetInputType(0, input.Get(), 0);
-  if (FAILED(hr)) {
-    return fail(fmt::format("SetInputType(H264 {}x{}): {}", w, h, hr_text(hr)));
-  }
+  KORVEX_FAIL_IF_FAILED("MFCreateMediaType", MFCreateMediaType(&input));
+  KORVEX_FAIL_IF_FAILED("SetGUID(MF_MT_MAJOR_TYPE)",
+                        input->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video));
+  KORVEX_FAIL_IF_FAILED("SetGUID(MF_MT_SUBTYPE)",
+                        input->SetGUID(MF_MT_SUBTYPE, MFVideoFormat_H264));
+  KORVEX_FAIL_IF_FAILED("SetUINT64(MF_MT_FRAME_SIZE)",
+                        input->SetUINT64(MF_MT_FRAME_SIZE, (UINT64{w} << 32) | h));
+  KORVEX_FAIL_IF_FAILED("SetUINT64(MF_MT_FRAME_RATE)",
+                        input->SetUINT64(MF_MT_FRAME_RATE, (UINT64{30} << 32) | 1));
+  KORVEX_FAIL_IF_FAILED("SetUINT32(MF_MT_INTERLACE_MODE)",
+                        input->SetUINT32(MF_MT_INTERLACE_MODE, kProgressive));
+  KORVEX_FAIL_IF_FAILED(fmt::format("SetInputType(H264 {}x{})", w, h),
+                        transform->SetInputType(0, input.Get(), 0));
 
   // From here on a failure ends streaming as the decoder's destruction does.
   auto decoder = std::make_unique<MfH264Decoder>(std::move(transform), w, h);

@@ -3,16 +3,13 @@
 #include <mfapi.h>
 
 #include "decoder/media_foundation_win.hpp"
-#include "platform/system_text_win.hpp"
+#include "platform/hresult_win.hpp"
 
 namespace korvex::decoder {
 namespace {
 
 Result<void> start_media_foundation() {
-  const HRESULT hr = MFStartup(0x00020070, MFSTARTUP_LITE);
-  if (FAILED(hr)) {
-    return fail("MFStartup: " + platform::hresult_text(hr));
-  }
+  KORVEX_FAIL_IF_FAILED("MFStartup", MFStartup(0x00020070, MFSTARTUP_LITE));
   return {};
 }
 

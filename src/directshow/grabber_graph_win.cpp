@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "directshow/declarations_win.hpp"
-#include "platform/system_text_win.hpp"
+#include "platform/hresult_win.hpp"
 
 namespace korvex::directshow {
 namespace {
@@ -13,10 +13,6 @@ using Microsoft::WRL::ComPtr;
 template <class Interface>
 HRESULT create(const CLSID& clsid, ComPtr<Interface>& out) {
   return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&out));
-}
-
-Error step_failed(const char* step, HRESULT hr) {
-  return Error{std::string(step) + ": " + platform::hresult_text(hr)};
 }
 
 }  // namespace
@@ -102,22 +98,22 @@ Result<std::unique_ptr<GrabberGraph>> GrabberGraph::build(IBaseFilter* source, b
   ComPtr<IBaseFilter> renderer;
   HRESULT hr = create(CLSID_FilterGraph, built->graph_);
   if (FAILED(hr)) {
-    return step_failed("CoCreateInstance(FilterGraph)", hr);
+    return platform::step_failure("CoCreateInstance(FilterGraph)", hr);
   }
   if (FAILED(hr = create(kSampleGrabberClsid, grabber)) ||
       FAILED(hr = grabber.As(&built->grabber_))) {
-    return step_failed("CoCreateInstance(SampleGrabber)", hr);
+    return platform::step_failure("CoCreateInstance(SampleGrabber)", hr);
   }
   if (FAILED(hr = create(kNullRendererClsid, renderer))) {
-    return step_failed("CoCreateInstance(NullRenderer)", hr);
+    return platform::step_failure("CoCreateInstance(NullRenderer)", hr);
   }
   if (FAILED(hr = built->grabber_->SetCallback(&built->samples_, 0))) {  // SampleCB
-    return step_failed("ISampleGrabber::SetCallback", hr);
+    return platform::step_failure("ISampleGrabber::SetCallback", hr);
   }
   if (FAILED(hr = built->graph_->AddFilter(source, L"Camera")) ||
       FAILED(hr = built->graph_->AddFilter(grabber.Get(), L"Grabber")) ||
       FAILED(hr = built->graph_->AddFilter(renderer.Get(), L"Renderer"))) {
-    return step_failed("IFilterGraph::AddFilter", hr);
+    return platform::step_failure("IFilterGraph::AddFilter", hr);
   }
   built->source_ = source;
   if (direct) {
@@ -130,21 +126,21 @@ Result<std::unique_ptr<GrabberGraph>> GrabberGraph::build(IBaseFilter* source, b
         FAILED(hr = built->graph_->ConnectDirect(first_pin(grabber.Get(), PINDIR_OUTPUT).Get(),
                                                  first_pin(renderer.Get(), PINDIR_INPUT).Get(),
                                                  nullptr))) {
-      return step_failed("IGraphBuilder::ConnectDirect", hr);
+      return platform::step_failure("IGraphBuilder::ConnectDirect", hr);
     }
   } else {
     ComPtr<ICaptureGraphBuilder2> builder;
     if (FAILED(hr = create(CLSID_CaptureGraphBuilder2, builder)) ||
         FAILED(hr = builder->SetFiltergraph(built->graph_.Get()))) {
-      return step_failed("CoCreateInstance(CaptureGraphBuilder2)", hr);
+      return platform::step_failure("CoCreateInstance(CaptureGraphBuilder2)", hr);
     }
     if (FAILED(hr = builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source,
                                           grabber.Get(), renderer.Get()))) {
-      return step_failed("ICaptureGraphBuilder2::RenderStream", hr);
+      return platform::step_failure("ICaptureGraphBuilder2::RenderStream", hr);
     }
   }
   if (FAILED(hr = built->graph_.As(&built->control_))) {
-    return step_failed("IMediaControl", hr);
+    return platform::step_failure("IMediaControl", hr);
   }
   return built;
 }

@@ -3,6 +3,7 @@
 #include <oleauto.h>
 #include <uuids.h>
 
+#include "platform/hresult_win.hpp"
 #include "platform/system_text_win.hpp"
 
 namespace korvex::directshow {
@@ -38,12 +39,12 @@ Result<std::vector<VideoDevice>> list_video_devices() {
   HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_PPV_ARGS(&devices));
   if (FAILED(hr)) {
-    return fail("CoCreateInstance(SystemDeviceEnum): " + platform::hresult_text(hr));
+    return platform::step_failure("CoCreateInstance(SystemDeviceEnum)", hr);
   }
   ComPtr<IEnumMoniker> monikers;
   hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &monikers, 0);
   if (FAILED(hr)) {
-    return fail("CreateClassEnumerator: " + platform::hresult_text(hr));
+    return platform::step_failure("CreateClassEnumerator", hr);
   }
   std::vector<VideoDevice> found;
   if (hr != S_OK || !monikers) {

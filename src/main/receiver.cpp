@@ -56,7 +56,8 @@ void on_console_event() {
 
 // Everything the status line reads, held by the main thread for the run.
 struct StatusSources {
-  std::string vcam_status;
+  std::string vcam_status;  // "disabled" or "unavailable"; the kept camera's own otherwise
+  bool vcam_kept = false;
   std::shared_ptr<counters::Counters> counters;
   std::shared_ptr<frames::DecodeQueue> queue;
   std::shared_ptr<jitter::JitterBuffer> jitter;
@@ -84,6 +85,14 @@ struct StatusSources {
 
     StatusFields fields;
     fields.vcam = sources.vcam_status;
+    if (sources.vcam_kept) {
+      if (auto camera = vcam::tend_virtual_camera()) {
+        fields.vcam = camera->state;
+        if (camera->news) {
+          platform::write_stderr(*camera->news + "\n");
+        }
+      }
+    }
     fields.shm = sources.frames->mapped()
                      ? fmt::format("mapped {} written", sources.frames->written())
                      : "waiting";
@@ -180,6 +189,7 @@ void run_receiver(const Settings& settings) {
     platform::write_stdout(fmt::format("-> virtual camera \"{}\" registered (source {})\n",
                                        vcam::kCameraName, vcam::kSourceId));
     sources.vcam_status = "registered";
+    sources.vcam_kept = true;
   } else {
     platform::write_stderr(fmt::format("virtual camera: {}\n", camera.error()));
     sources.vcam_status = "unavailable";

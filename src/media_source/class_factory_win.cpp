@@ -7,6 +7,8 @@
 #include "media_source/dll_use_win.hpp"
 #include "media_source/media_source_win.hpp"
 #include "media_source/source_activate_win.hpp"
+#include "platform/hresult_win.hpp"
+#include "section/section_hold.hpp"
 
 namespace korvex::media_source {
 
@@ -49,12 +51,13 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** o
   if (riid == __uuidof(IUnknown) || riid == __uuidof(IMFAttributes) ||
       riid == __uuidof(IMFActivate)) {
     ComPtr<SourceActivate> activate;
-    const HRESULT hr = SourceActivate::create(activate);
-    return SUCCEEDED(hr) ? activate->QueryInterface(riid, object) : hr;
+    KORVEX_RETURN_IF_FAILED("CreateInstance(IMFActivate)", SourceActivate::create(activate));
+    return activate->QueryInterface(riid, object);
   }
   ComPtr<MediaSource> source;
-  const HRESULT hr = MediaSource::create(nullptr, source);
-  return SUCCEEDED(hr) ? source->QueryInterface(riid, object) : hr;
+  KORVEX_RETURN_IF_FAILED("CreateInstance(IMFMediaSource)",
+                          MediaSource::create(nullptr, section::SectionHold::for_camera(), source));
+  return source->QueryInterface(riid, object);
 }
 
 STDMETHODIMP ClassFactory::LockServer(BOOL lock) {

@@ -10,6 +10,7 @@
 #include "media_source/dll_use_win.hpp"
 #include "media_source/registration_win.hpp"
 #include "media_source/source_class_win.hpp"
+#include "platform/hresult_win.hpp"
 
 using namespace korvex::media_source;
 
@@ -22,8 +23,8 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
     return CLASS_E_CLASSNOTAVAILABLE;
   }
   Microsoft::WRL::ComPtr<ClassFactory> factory;
-  const HRESULT hr = ClassFactory::create(factory);
-  return SUCCEEDED(hr) ? factory->QueryInterface(riid, object) : hr;
+  KORVEX_RETURN_IF_FAILED("DllGetClassObject", ClassFactory::create(factory));
+  return factory->QueryInterface(riid, object);
 }
 
 STDAPI DllCanUnloadNow() {

@@ -6,10 +6,13 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "media_source/com_guard_win.hpp"
 #include "media_source/stream_formats_win.hpp"
+#include "platform/debug_trace_win.hpp"
+#include "platform/hresult_win.hpp"
 
 namespace korvex::media_source {
 namespace {
@@ -29,35 +32,36 @@ std::optional<StreamFormat> current_format(IMFStreamDescriptor* stream) {
 
 }  // namespace
 
-HRESULT MediaSource::create(IMFAttributes* attributes, ComPtr<MediaSource>& out) {
+HRESULT MediaSource::create(IMFAttributes* attributes,
+                            std::shared_ptr<section::SectionHold> section,
+                            ComPtr<MediaSource>& out) {
   ComPtr<MediaSource> source(new (std::nothrow) MediaSource());
   if (!source) {
     return E_OUTOFMEMORY;
   }
-  HRESULT hr = MFCreateEventQueue(&source->events_);
-  if (SUCCEEDED(hr)) {
-    hr = MFCreateAttributes(&source->attributes_, 0);
-  }
-  if (SUCCEEDED(hr) && attributes != nullptr) {
-    hr = attributes->CopyAllItems(source->attributes_.Get());
-  }
-  if (SUCCEEDED(hr)) {
-    hr = MediaStream::create(source.Get(), source->stream_);
-  }
-  if (SUCCEEDED(hr)) {
-    IMFStreamDescriptor* streams[] = {source->stream_->descriptor()};
-    hr = MFCreatePresentationDescriptor(1, streams, &source->descriptor_);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = source->descriptor_->SelectStream(0);
-  }
-  if (FAILED(hr)) {
+  if (const HRESULT hr = source->initialize(attributes, std::move(section)); FAILED(hr)) {
     if (source->stream_) {
       source->stream_->shut_down();
     }
     return hr;
   }
+  platform::trace("source: created");
   out = std::move(source);
+  return S_OK;
+}
+
+HRESULT MediaSource::initialize(IMFAttributes* attributes,
+                                std::shared_ptr<section::SectionHold> section) {
+  KORVEX_RETURN_IF_FAILED("source MFCreateEventQueue", MFCreateEventQueue(&events_));
+  KORVEX_RETURN_IF_FAILED("source MFCreateAttributes", MFCreateAttributes(&attributes_, 0));
+  if (attributes != nullptr) {
+    KORVEX_RETURN_IF_FAILED("CopyAllItems", attributes->CopyAllItems(attributes_.Get()));
+  }
+  KORVEX_RETURN_IF_FAILED("stream", MediaStream::create(this, std::move(section), stream_));
+  IMFStreamDescriptor* streams[] = {stream_->descriptor()};
+  KORVEX_RETURN_IF_FAILED("MFCreatePresentationDescriptor",
+                          MFCreatePresentationDescriptor(1, streams, &descriptor_));
+  KORVEX_RETURN_IF_FAILED("SelectStream", descriptor_->SelectStream(0));
   return S_OK;
 }
 
@@ -118,16 +122,27 @@ STDMETHODIMP MediaSource::QueueEvent(MediaEventType type, REFGUID extended_type,
   return events_->QueueEventParamVar(type, extended_type, status, value);
 }
 
+template <class Body>
+HRESULT MediaSource::serve(Body&& body) {
+  return guarded([&]() -> HRESULT {
+    std::lock_guard guard(lock_);
+    return state_ == SourceState::shut_down ? MF_E_SHUTDOWN : body();
+  });
+}
+
+bool MediaSource::is_shut_down() {
+  std::lock_guard guard(lock_);
+  return state_ == SourceState::shut_down;
+}
+
 STDMETHODIMP MediaSource::GetCharacteristics(DWORD* characteristics) {
   if (characteristics == nullptr) {
     return E_POINTER;
   }
-  std::lock_guard guard(lock_);
-  if (shut_down_) {
-    return MF_E_SHUTDOWN;
-  }
-  *characteristics = MFMEDIASOURCE_IS_LIVE;
-  return S_OK;
+  return serve([&] {
+    *characteristics = MFMEDIASOURCE_IS_LIVE;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP MediaSource::CreatePresentationDescriptor(IMFPresentationDescriptor** descriptor) {
@@ -135,11 +150,7 @@ STDMETHODIMP MediaSource::CreatePresentationDescriptor(IMFPresentationDescriptor
     return E_POINTER;
   }
   *descriptor = nullptr;
-  std::lock_guard guard(lock_);
-  if (shut_down_) {
-    return MF_E_SHUTDOWN;
-  }
-  return descriptor_->Clone(descriptor);
+  return serve([&] { return descriptor_->Clone(descriptor); });
 }
 
 STDMETHODIMP MediaSource::Start(IMFPresentationDescriptor* descriptor, const GUID* time_format,
@@ -152,79 +163,73 @@ STDMETHODIMP MediaSource::Start(IMFPresentationDescriptor* descriptor, const GUI
       (start_position->vt != VT_EMPTY && start_position->vt != VT_I8)) {
     return MF_E_UNSUPPORTED_TIME_FORMAT;
   }
-  return guarded([&] {
-    std::lock_guard guard(lock_);
-    if (shut_down_) {
-      return MF_E_SHUTDOWN;
-    }
-    DWORD count = 0;
-    BOOL selected = FALSE;
-    ComPtr<IMFStreamDescriptor> stream;
-    DWORD stream_id = 0;
-    HRESULT hr = descriptor->GetStreamDescriptorCount(&count);
-    if (SUCCEEDED(hr)) {
-      hr =
-          count == 1 ? descriptor->GetStreamDescriptorByIndex(0, &selected, &stream) : E_INVALIDARG;
-    }
-    if (SUCCEEDED(hr)) {
-      hr = stream->GetStreamIdentifier(&stream_id);
-    }
-    if (FAILED(hr) || stream_id != 0) {
-      return FAILED(hr) ? hr : E_INVALIDARG;
-    }
+  return serve([&] { return start_locked(descriptor); });
+}
 
-    PROPVARIANT start_time;
-    PropVariantInit(&start_time);
-    start_time.vt = VT_I8;
-    start_time.hVal.QuadPart = MFGetSystemTime();  // the clock the samples are stamped on
-    if (selected) {
-      const std::optional<StreamFormat> format = current_format(stream.Get());
-      if (!format) {
-        return MF_E_INVALIDMEDIATYPE;
-      }
-      hr = stream_->run(*format);
-      if (SUCCEEDED(hr)) {
-        hr =
-            events_->QueueEventParamUnk(stream_selected_ ? MEUpdatedStream : MENewStream, GUID_NULL,
-                                        S_OK, static_cast<IMFMediaStream*>(stream_.Get()));
-      }
-      if (SUCCEEDED(hr)) {
-        hr = stream_->queue_started(start_time);
-      }
-      if (FAILED(hr)) {
-        return hr;
-      }
-    } else {
-      stream_->deselect();
+HRESULT MediaSource::start_locked(IMFPresentationDescriptor* descriptor) {
+  DWORD count = 0;
+  KORVEX_RETURN_IF_FAILED("GetStreamDescriptorCount", descriptor->GetStreamDescriptorCount(&count));
+  if (count != 1) {
+    return platform::traced_failure("Start with " + std::to_string(count) + " streams",
+                                    E_INVALIDARG);
+  }
+  BOOL selected = FALSE;
+  ComPtr<IMFStreamDescriptor> stream;
+  DWORD stream_id = 0;
+  KORVEX_RETURN_IF_FAILED("GetStreamDescriptorByIndex",
+                          descriptor->GetStreamDescriptorByIndex(0, &selected, &stream));
+  KORVEX_RETURN_IF_FAILED("GetStreamIdentifier", stream->GetStreamIdentifier(&stream_id));
+  if (stream_id != 0) {
+    return platform::traced_failure("Start with stream " + std::to_string(stream_id), E_INVALIDARG);
+  }
+
+  PROPVARIANT start_time;
+  PropVariantInit(&start_time);
+  start_time.vt = VT_I8;
+  start_time.hVal.QuadPart = MFGetSystemTime();  // the clock the samples are stamped on
+  if (selected) {
+    const std::optional<StreamFormat> format = current_format(stream.Get());
+    if (!format) {
+      return platform::traced_failure("Start with a media type not offered", MF_E_INVALIDMEDIATYPE);
     }
-    stream_selected_ = selected;
-    return events_->QueueEventParamVar(MESourceStarted, GUID_NULL, S_OK, &start_time);
-  });
+    KORVEX_RETURN_IF_FAILED("run the stream", stream_->run(*format));
+    KORVEX_RETURN_IF_FAILED(
+        stream_selected_ ? "MEUpdatedStream" : "MENewStream",
+        events_->QueueEventParamUnk(stream_selected_ ? MEUpdatedStream : MENewStream, GUID_NULL,
+                                    S_OK, static_cast<IMFMediaStream*>(stream_.Get())));
+    KORVEX_RETURN_IF_FAILED("stream started", stream_->queue_started(start_time));
+  } else {
+    stream_->deselect();
+  }
+  stream_selected_ = selected;
+  state_ = SourceState::started;
+  platform::trace(selected ? "source: started" : "source: started without its stream");
+  KORVEX_RETURN_IF_FAILED("MESourceStarted", events_->QueueEventParamVar(MESourceStarted, GUID_NULL,
+                                                                         S_OK, &start_time));
+  return S_OK;
 }
 
 STDMETHODIMP MediaSource::Stop() {
-  return guarded([&] {
-    std::lock_guard guard(lock_);
-    if (shut_down_) {
-      return MF_E_SHUTDOWN;
-    }
+  return serve([&] {
     stream_->stop();
-    return events_->QueueEventParamVar(MESourceStopped, GUID_NULL, S_OK, nullptr);
+    state_ = SourceState::stopped;
+    platform::trace("source: stopped");
+    KORVEX_RETURN_IF_FAILED("MESourceStopped",
+                            events_->QueueEventParamVar(MESourceStopped, GUID_NULL, S_OK, nullptr));
+    return S_OK;
   });
 }
 
 STDMETHODIMP MediaSource::Pause() {
-  return answer_unless_shut_down(MF_E_INVALID_STATE_TRANSITION);  // a live camera does not pause
+  // A live camera does not pause; its stream may (SetStreamState).
+  return serve([] { return MF_E_INVALID_STATE_TRANSITION; });
 }
 
 STDMETHODIMP MediaSource::Shutdown() {
-  return guarded([&] {
-    std::lock_guard guard(lock_);
-    if (shut_down_) {
-      return MF_E_SHUTDOWN;
-    }
-    shut_down_ = true;
-    stream_->shut_down();
+  return serve([&] {
+    state_ = SourceState::shut_down;
+    stream_->shut_down();  // lets go of the frame section too
+    platform::trace("source: shut down");
     return events_->Shutdown();
   });
 }
@@ -234,11 +239,7 @@ STDMETHODIMP MediaSource::GetSourceAttributes(IMFAttributes** attributes) {
     return E_POINTER;
   }
   *attributes = nullptr;
-  std::lock_guard guard(lock_);
-  if (shut_down_) {
-    return MF_E_SHUTDOWN;
-  }
-  return attributes_.CopyTo(attributes);
+  return serve([&] { return attributes_.CopyTo(attributes); });
 }
 
 STDMETHODIMP MediaSource::GetStreamAttributes(DWORD stream_id, IMFAttributes** attributes) {
@@ -246,59 +247,56 @@ STDMETHODIMP MediaSource::GetStreamAttributes(DWORD stream_id, IMFAttributes** a
     return E_POINTER;
   }
   *attributes = nullptr;
-  std::lock_guard guard(lock_);
-  if (shut_down_) {
-    return MF_E_SHUTDOWN;
-  }
-  if (stream_id != 0) {
-    return MF_E_INVALIDSTREAMNUMBER;
-  }
-  (*attributes = stream_->attributes())->AddRef();
-  return S_OK;
+  return serve([&] {
+    if (stream_id != 0) {
+      return MF_E_INVALIDSTREAMNUMBER;
+    }
+    (*attributes = stream_->attributes())->AddRef();
+    return S_OK;
+  });
 }
 
 STDMETHODIMP MediaSource::SetD3DManager(IUnknown*) {
   // Pictures are drawn on the CPU into system memory; the frame server still
   // expects the call to succeed.
-  return answer_unless_shut_down(S_OK);
+  return serve([] { return S_OK; });
 }
 
 STDMETHODIMP MediaSource::GetService(REFGUID, REFIID, void** object) {
   if (object != nullptr) {
     *object = nullptr;
   }
-  return answer_unless_shut_down(MF_E_UNSUPPORTED_SERVICE);
+  return serve([] { return MF_E_UNSUPPORTED_SERVICE; });
 }
 
+// The camera has no property, method or event sets: what the kernel-streaming
+// framework answers for a set no driver handles.
 STDMETHODIMP MediaSource::KsProperty(PKSPROPERTY, ULONG, void*, ULONG, ULONG*) {
-  return answer_unless_shut_down(HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND));
+  return serve([] { return HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND); });
 }
 
 STDMETHODIMP MediaSource::KsMethod(PKSMETHOD, ULONG, void*, ULONG, ULONG*) {
-  return answer_unless_shut_down(HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND));
+  return serve([] { return HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND); });
 }
 
 STDMETHODIMP MediaSource::KsEvent(PKSEVENT, ULONG, void*, ULONG, ULONG*) {
-  return answer_unless_shut_down(HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND));
+  return serve([] { return HRESULT_FROM_WIN32(ERROR_SET_NOT_FOUND); });
 }
 
 STDMETHODIMP MediaSource::SetDefaultAllocator(DWORD stream_id, IUnknown* allocator) {
   if (allocator == nullptr) {
     return E_POINTER;
   }
-  std::lock_guard guard(lock_);
-  if (shut_down_) {
-    return MF_E_SHUTDOWN;
-  }
-  if (stream_id != 0) {
-    return MF_E_INVALIDSTREAMNUMBER;
-  }
-  ComPtr<IMFVideoSampleAllocator> video_allocator;
-  const HRESULT hr = allocator->QueryInterface(IID_PPV_ARGS(&video_allocator));
-  if (SUCCEEDED(hr)) {
+  return serve([&] {
+    if (stream_id != 0) {
+      return MF_E_INVALIDSTREAMNUMBER;
+    }
+    ComPtr<IMFVideoSampleAllocator> video_allocator;
+    KORVEX_RETURN_IF_FAILED("IMFVideoSampleAllocator",
+                            allocator->QueryInterface(IID_PPV_ARGS(&video_allocator)));
     stream_->set_allocator(std::move(video_allocator));
-  }
-  return hr;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP MediaSource::GetAllocatorUsage(DWORD stream_id, DWORD* input_stream_id,
@@ -306,21 +304,14 @@ STDMETHODIMP MediaSource::GetAllocatorUsage(DWORD stream_id, DWORD* input_stream
   if (input_stream_id == nullptr || usage == nullptr) {
     return E_POINTER;
   }
-  std::lock_guard guard(lock_);
-  if (shut_down_) {
-    return MF_E_SHUTDOWN;
-  }
-  if (stream_id != 0) {
-    return MF_E_INVALIDSTREAMNUMBER;
-  }
-  *input_stream_id = stream_id;
-  *usage = MFSampleAllocatorUsage_UsesProvidedAllocator;
-  return S_OK;
-}
-
-HRESULT MediaSource::answer_unless_shut_down(HRESULT answer) {
-  std::lock_guard guard(lock_);
-  return shut_down_ ? MF_E_SHUTDOWN : answer;
+  return serve([&] {
+    if (stream_id != 0) {
+      return MF_E_INVALIDSTREAMNUMBER;
+    }
+    *input_stream_id = stream_id;
+    *usage = MFSampleAllocatorUsage_UsesProvidedAllocator;
+    return S_OK;
+  });
 }
 
 }  // namespace korvex::media_source

@@ -18,6 +18,7 @@
 #include "media_source/media_stream_win.hpp"
 #include "media_source/ref_count_win.hpp"
 #include "media_source/slim_lock_win.hpp"
+#include "section/section_hold.hpp"
 
 namespace korvex::media_source {
 
@@ -26,11 +27,15 @@ class MediaSource final : public IMFMediaSourceEx,
                           public IKsControl,
                           public IMFSampleAllocatorControl {
  public:
-  // A stopped source whose attributes start as a copy of `attributes` (may be null).
-  static HRESULT create(IMFAttributes* attributes, Microsoft::WRL::ComPtr<MediaSource>& out);
+  // A stopped source whose attributes start as a copy of `attributes` (may be
+  // null). Its stream holds `section` from now until the source shuts down.
+  static HRESULT create(IMFAttributes* attributes, std::shared_ptr<section::SectionHold> section,
+                        Microsoft::WRL::ComPtr<MediaSource>& out);
 
   // A reference for the stream, unless the last one is already gone.
   bool add_ref_if_alive() { return refs_.add_if_alive(); }
+
+  bool is_shut_down();
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
@@ -75,10 +80,17 @@ class MediaSource final : public IMFMediaSourceEx,
                                  MFSampleAllocatorUsage* usage) override;
 
  private:
+  enum class SourceState { stopped, started, shut_down };
+
   MediaSource() = default;
   ~MediaSource();
+  HRESULT initialize(IMFAttributes* attributes, std::shared_ptr<section::SectionHold> section);
 
-  HRESULT answer_unless_shut_down(HRESULT answer);
+  // Answers a call: MF_E_SHUTDOWN once shut down, otherwise what `body`
+  // returns, run under the lock with exceptions turned into HRESULTs.
+  template <class Body>
+  HRESULT serve(Body&& body);
+  HRESULT start_locked(IMFPresentationDescriptor* descriptor);
 
   RefCount refs_;
   // Set by create, then constant.
@@ -88,7 +100,7 @@ class MediaSource final : public IMFMediaSourceEx,
   Microsoft::WRL::ComPtr<MediaStream> stream_;
 
   SlimLock lock_;  // guards the two below; taken before the stream's lock
-  bool shut_down_ = false;
+  SourceState state_ = SourceState::stopped;
   // Whether the last Start selected the stream: the next Start then
   // announces it as updated rather than new.
   bool stream_selected_ = false;

@@ -17,6 +17,7 @@
 #include "media_source/ref_count_win.hpp"
 #include "media_source/slim_lock_win.hpp"
 #include "media_source/stream_formats_win.hpp"
+#include "section/section_hold.hpp"
 
 namespace korvex::media_source {
 
@@ -24,8 +25,10 @@ class MediaSource;
 
 class MediaStream final : public IMFMediaStream2 {
  public:
-  // A stopped stream of `source`, which it names until the source goes.
-  static HRESULT create(MediaSource* source, Microsoft::WRL::ComPtr<MediaStream>& out);
+  // A stopped stream of `source`, which it names until the source goes. Its
+  // pictures come through `section`, which it holds until it shuts down.
+  static HRESULT create(MediaSource* source, std::shared_ptr<section::SectionHold> section,
+                        Microsoft::WRL::ComPtr<MediaStream>& out);
 
   // IUnknown
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
@@ -54,10 +57,10 @@ class MediaStream final : public IMFMediaStream2 {
   IMFAttributes* attributes() const { return attributes_.Get(); }
 
   // Runs the stream with `format`, keeping the worker (and the requests
-  // waiting) when it already runs with that format. Queues no event.
+  // waiting) when it already has that format, paused or not. Queues no event.
   HRESULT run(const StreamFormat& format);
   HRESULT queue_started(const PROPVARIANT& start_time);
-  // Stops the stream, queueing MEStreamStopped when it was running.
+  // Stops the stream, queueing MEStreamStopped when it was running or paused.
   void stop();
   // Stops the stream without a word: it is no longer selected.
   void deselect();
@@ -72,6 +75,12 @@ class MediaStream final : public IMFMediaStream2 {
  private:
   MediaStream() = default;
   ~MediaStream();
+  HRESULT initialize();
+
+  // Answers a call: MF_E_SHUTDOWN once shut down, otherwise what `body`
+  // returns, run under the lock.
+  template <class Body>
+  HRESULT serve(Body&& body);
 
   HRESULT run_locked(const StreamFormat& format);
   void stop_locked();
@@ -84,8 +93,10 @@ class MediaStream final : public IMFMediaStream2 {
 
   SlimLock lock_;                  // guards everything below
   MediaSource* source_ = nullptr;  // no reference: the source owns us (see GetMediaSource)
+  // Paused, the stream keeps its worker and refuses new requests.
   MF_STREAM_STATE state_ = MF_STREAM_STATE_STOPPED;
   bool shut_down_ = false;
+  std::shared_ptr<section::SectionHold> section_;  // until shut down
   Microsoft::WRL::ComPtr<IMFVideoSampleAllocator> allocator_;
   std::unique_ptr<PictureWorker> worker_;  // while running
 };

@@ -3,6 +3,8 @@
 #include <mfapi.h>
 #include <mferror.h>
 
+#include "platform/hresult_win.hpp"
+
 namespace korvex::media_source {
 namespace {
 
@@ -13,18 +15,13 @@ using Microsoft::WRL::ComPtr;
 HRESULT render_into(IMFMediaBuffer* buffer, const StreamFormat& format,
                     picture::CameraPicture& picture) {
   ComPtr<IMF2DBuffer2> surface;
-  HRESULT hr = buffer->QueryInterface(IID_PPV_ARGS(&surface));
-  if (FAILED(hr)) {
-    return hr;
-  }
+  KORVEX_RETURN_IF_FAILED("IMF2DBuffer2", buffer->QueryInterface(IID_PPV_ARGS(&surface)));
   BYTE* first_row = nullptr;
   LONG pitch = 0;
   BYTE* start = nullptr;
   DWORD length = 0;
-  hr = surface->Lock2DSize(MF2DBuffer_LockFlags_Write, &first_row, &pitch, &start, &length);
-  if (FAILED(hr)) {
-    return hr;
-  }
+  KORVEX_RETURN_IF_FAILED("Lock2DSize", surface->Lock2DSize(MF2DBuffer_LockFlags_Write, &first_row,
+                                                            &pitch, &start, &length));
   const uint64_t rows =
       format.pixels == picture::PixelFormat::nv12 ? uint64_t{format.height} * 3 / 2 : format.height;
   const uint64_t row_bytes = default_stride(format);
@@ -39,49 +36,41 @@ HRESULT render_into(IMFMediaBuffer* buffer, const StreamFormat& format,
   }
   surface->Unlock2D();
   if (!fits) {
-    return MF_E_BUFFERTOOSMALL;
+    return platform::traced_failure("buffer for the picture", MF_E_BUFFERTOOSMALL);
   }
   DWORD filled = 0;
-  hr = surface->GetContiguousLength(&filled);
-  return SUCCEEDED(hr) ? buffer->SetCurrentLength(filled) : hr;
+  KORVEX_RETURN_IF_FAILED("GetContiguousLength", surface->GetContiguousLength(&filled));
+  KORVEX_RETURN_IF_FAILED("SetCurrentLength", buffer->SetCurrentLength(filled));
+  return S_OK;
 }
 
 HRESULT render_into_allocated(const StreamFormat& format, IMFVideoSampleAllocator* allocator,
                               picture::CameraPicture& picture, ComPtr<IMFSample>& out) {
   ComPtr<IMFSample> sample;
-  HRESULT hr = allocator->AllocateSample(&sample);
+  // Every sample out (the pipeline still holds them) is an answer, not a
+  // fault: the caller takes a buffer of its own.
+  if (const HRESULT hr = allocator->AllocateSample(&sample); FAILED(hr)) {
+    return hr;
+  }
   ComPtr<IMFMediaBuffer> buffer;
-  if (SUCCEEDED(hr)) {
-    hr = sample->GetBufferByIndex(0, &buffer);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = render_into(buffer.Get(), format, picture);
-  }
-  if (SUCCEEDED(hr)) {
-    out = std::move(sample);
-  }
-  return hr;
+  KORVEX_RETURN_IF_FAILED("allocated GetBufferByIndex", sample->GetBufferByIndex(0, &buffer));
+  KORVEX_RETURN_IF_FAILED("allocated buffer", render_into(buffer.Get(), format, picture));
+  out = std::move(sample);
+  return S_OK;
 }
 
 HRESULT render_into_own(const StreamFormat& format, picture::CameraPicture& picture,
                         ComPtr<IMFSample>& out) {
   ComPtr<IMFMediaBuffer> buffer;
-  HRESULT hr =
-      MFCreate2DMediaBuffer(format.width, format.height, fourcc(format.pixels), FALSE, &buffer);
-  if (SUCCEEDED(hr)) {
-    hr = render_into(buffer.Get(), format, picture);
-  }
+  KORVEX_RETURN_IF_FAILED(
+      "MFCreate2DMediaBuffer",
+      MFCreate2DMediaBuffer(format.width, format.height, fourcc(format.pixels), FALSE, &buffer));
+  KORVEX_RETURN_IF_FAILED("own buffer", render_into(buffer.Get(), format, picture));
   ComPtr<IMFSample> sample;
-  if (SUCCEEDED(hr)) {
-    hr = MFCreateSample(&sample);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = sample->AddBuffer(buffer.Get());
-  }
-  if (SUCCEEDED(hr)) {
-    out = std::move(sample);
-  }
-  return hr;
+  KORVEX_RETURN_IF_FAILED("MFCreateSample", MFCreateSample(&sample));
+  KORVEX_RETURN_IF_FAILED("AddBuffer", sample->AddBuffer(buffer.Get()));
+  out = std::move(sample);
+  return S_OK;
 }
 
 }  // namespace
@@ -90,25 +79,19 @@ HRESULT make_picture_sample(const StreamFormat& format, IMFVideoSampleAllocator*
                             IUnknown* token, picture::CameraPicture& picture,
                             ComPtr<IMFSample>& out) {
   ComPtr<IMFSample> sample;
-  // An allocator with every sample out (the pipeline still holds them) or
-  // with buffers we cannot use must not stall the camera.
+  // An allocator with every sample out or with buffers we cannot use must
+  // not stall the camera.
   if (allocator == nullptr || FAILED(render_into_allocated(format, allocator, picture, sample))) {
-    const HRESULT hr = render_into_own(format, picture, sample);
-    if (FAILED(hr)) {
-      return hr;
-    }
+    KORVEX_RETURN_IF_FAILED("picture sample", render_into_own(format, picture, sample));
   }
-  HRESULT hr = sample->SetSampleTime(MFGetSystemTime());
-  if (SUCCEEDED(hr)) {
-    hr = sample->SetSampleDuration(kFrameDuration);
+  KORVEX_RETURN_IF_FAILED("SetSampleTime", sample->SetSampleTime(MFGetSystemTime()));
+  KORVEX_RETURN_IF_FAILED("SetSampleDuration", sample->SetSampleDuration(frame_duration(format)));
+  if (token != nullptr) {
+    KORVEX_RETURN_IF_FAILED("MFSampleExtension_Token",
+                            sample->SetUnknown(MFSampleExtension_Token, token));
   }
-  if (SUCCEEDED(hr) && token != nullptr) {
-    hr = sample->SetUnknown(MFSampleExtension_Token, token);
-  }
-  if (SUCCEEDED(hr)) {
-    out = std::move(sample);
-  }
-  return hr;
+  out = std::move(sample);
+  return S_OK;
 }
 
 }  // namespace korvex::media_source

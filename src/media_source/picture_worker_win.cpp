@@ -7,25 +7,37 @@
 
 #include "media_source/com_guard_win.hpp"
 #include "media_source/picture_sample_win.hpp"
+#include "platform/hresult_win.hpp"
 #include "platform/thread.hpp"
+#include "section/section_mapping.hpp"
 
 namespace korvex::media_source {
 namespace {
 
 using Microsoft::WRL::ComPtr;
 
-constexpr size_t kMaxWaitingRequests = kFramesPerSecond;
-constexpr auto kFramePeriod = std::chrono::nanoseconds(1000000000 / kFramesPerSecond);
+picture::CameraPicture picture_from(std::shared_ptr<section::SectionHold> section) {
+  return picture::CameraPicture(
+      [section = std::move(section)]() -> Result<section::MappedSection> {
+        if (!section) {
+          return fail("the stream holds no frame section");
+        }
+        return section->view();
+      },
+      section::activity_tick_now);
+}
 
 }  // namespace
 
 PictureWorker::PictureWorker(StreamFormat format, ComPtr<IMFVideoSampleAllocator> allocator,
-                             ComPtr<IMFMediaEventQueue> events)
+                             ComPtr<IMFMediaEventQueue> events,
+                             std::shared_ptr<section::SectionHold> section)
     : format_(format),
+      max_waiting_((format.rate.numerator + format.rate.denominator - 1) / format.rate.denominator),
       allocator_(std::move(allocator)),
       events_(std::move(events)),
-      pacer_(kFramePeriod),
-      picture_(picture::CameraPicture::for_system()) {}
+      pacer_(picture::frame_period(format.rate)),
+      picture_(picture_from(std::move(section))) {}
 
 PictureWorker::~PictureWorker() {
   stop();
@@ -49,7 +61,7 @@ HRESULT PictureWorker::start() {
 HRESULT PictureWorker::request(ComPtr<IUnknown> token) {
   {
     std::lock_guard guard(lock_);
-    if (requests_.size() >= kMaxWaitingRequests) {
+    if (requests_.size() >= max_waiting_) {
       return MF_E_NOTACCEPTING;
     }
     requests_.push_back(std::move(token));
@@ -100,7 +112,8 @@ void PictureWorker::answer(IUnknown* token) {
     events_->QueueEventParamUnk(MEMediaSample, GUID_NULL, S_OK, sample.Get());
   } else {
     // The pipeline learns of the failure; later requests are still answered.
-    events_->QueueEventParamVar(MEError, GUID_NULL, hr, nullptr);
+    events_->QueueEventParamVar(MEError, GUID_NULL, platform::traced_failure("picture", hr),
+                                nullptr);
   }
 }
 

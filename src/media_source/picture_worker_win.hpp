@@ -13,20 +13,24 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "media_source/stream_formats_win.hpp"
 #include "picture/camera_picture.hpp"
 #include "picture/frame_pacer.hpp"
+#include "section/section_hold.hpp"
 
 namespace korvex::media_source {
 
 class PictureWorker {
  public:
-  // `allocator` may be null: then every sample has a buffer of our own.
+  // `allocator` may be null: then every sample has a buffer of our own. The
+  // pictures come from `section`'s views.
   PictureWorker(StreamFormat format, Microsoft::WRL::ComPtr<IMFVideoSampleAllocator> allocator,
-                Microsoft::WRL::ComPtr<IMFMediaEventQueue> events);
+                Microsoft::WRL::ComPtr<IMFMediaEventQueue> events,
+                std::shared_ptr<section::SectionHold> section);
   ~PictureWorker();  // stops
   PictureWorker(const PictureWorker&) = delete;
   PictureWorker& operator=(const PictureWorker&) = delete;
@@ -49,6 +53,7 @@ class PictureWorker {
   void answer(IUnknown* token);
 
   const StreamFormat format_;
+  const size_t max_waiting_;  // a second's worth
   const Microsoft::WRL::ComPtr<IMFVideoSampleAllocator> allocator_;
   const Microsoft::WRL::ComPtr<IMFMediaEventQueue> events_;
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "media_source/source_class_win.hpp"
+#include "platform/hresult_win.hpp"
 
 namespace korvex::media_source {
 namespace {
@@ -75,26 +76,19 @@ HRESULT set_text(HKEY key, const wchar_t* name, const std::wstring& value) {
 
 HRESULT register_source_class() {
   std::wstring path;
-  HRESULT hr = own_path(path);
+  KORVEX_RETURN_IF_FAILED("the DLL's own path", own_path(path));
   RegistryKey class_key;
   RegistryKey server_key;
-  if (SUCCEEDED(hr)) {
-    hr =
-        create_key(HKEY_LOCAL_MACHINE, std::wstring(kClassesKey) + L"\\" + clsid_text(), class_key);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = set_text(class_key.get(), nullptr, kSourceFriendlyName);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = create_key(class_key.get(), L"InprocServer32", server_key);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = set_text(server_key.get(), nullptr, path);
-  }
-  if (SUCCEEDED(hr)) {
-    hr = set_text(server_key.get(), L"ThreadingModel", L"Both");
-  }
-  return hr;
+  KORVEX_RETURN_IF_FAILED(
+      "create the class key",
+      create_key(HKEY_LOCAL_MACHINE, std::wstring(kClassesKey) + L"\\" + clsid_text(), class_key));
+  KORVEX_RETURN_IF_FAILED("name the class",
+                          set_text(class_key.get(), nullptr, kSourceFriendlyName));
+  KORVEX_RETURN_IF_FAILED("create InprocServer32",
+                          create_key(class_key.get(), L"InprocServer32", server_key));
+  KORVEX_RETURN_IF_FAILED("InprocServer32 path", set_text(server_key.get(), nullptr, path));
+  KORVEX_RETURN_IF_FAILED("ThreadingModel", set_text(server_key.get(), L"ThreadingModel", L"Both"));
+  return S_OK;
 }
 
 HRESULT unregister_source_class() {

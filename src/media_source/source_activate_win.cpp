@@ -6,6 +6,9 @@
 #include <new>
 #include <utility>
 
+#include "platform/hresult_win.hpp"
+#include "section/section_hold.hpp"
+
 namespace korvex::media_source {
 
 using Microsoft::WRL::ComPtr;
@@ -15,11 +18,9 @@ HRESULT SourceActivate::create(ComPtr<SourceActivate>& out) {
   if (!activate) {
     return E_OUTOFMEMORY;
   }
-  const HRESULT hr = MFCreateAttributes(&activate->store_, 0);
-  if (SUCCEEDED(hr)) {
-    out = std::move(activate);
-  }
-  return hr;
+  KORVEX_RETURN_IF_FAILED("activate MFCreateAttributes", MFCreateAttributes(&activate->store_, 0));
+  out = std::move(activate);
+  return S_OK;
 }
 
 STDMETHODIMP SourceActivate::QueryInterface(REFIID riid, void** object) {
@@ -50,33 +51,28 @@ STDMETHODIMP SourceActivate::ActivateObject(REFIID riid, void** object) {
   }
   *object = nullptr;
   std::lock_guard guard(lock_);
-  if (!source_) {
+  // A source its user shut down is of no further use: the next activation
+  // makes another, as after DetachObject elsewhere.
+  if (!source_ || source_->is_shut_down()) {
+    source_.Reset();
     // The source starts with the attributes the frame server gave us.
-    const HRESULT hr = MediaSource::create(store_.Get(), source_);
-    if (FAILED(hr)) {
-      return hr;
-    }
+    KORVEX_RETURN_IF_FAILED(
+        "ActivateObject",
+        MediaSource::create(store_.Get(), section::SectionHold::for_camera(), source_));
   }
   return source_->QueryInterface(riid, object);
 }
 
+// The frame server owns the source's lifetime: it shuts the source down
+// itself, and may call these for its own bookkeeping while the source is in
+// use. Its documentation asks custom sources to answer both with E_NOTIMPL;
+// the source goes with its last reference.
 STDMETHODIMP SourceActivate::ShutdownObject() {
-  ComPtr<MediaSource> source;
-  {
-    std::lock_guard guard(lock_);
-    source.Swap(source_);  // MinGW's ComPtr move assignment copies
-  }
-  if (source) {
-    source->Shutdown();  // MF_E_SHUTDOWN when its user shut it down already
-  }
-  return S_OK;
+  return E_NOTIMPL;
 }
 
 STDMETHODIMP SourceActivate::DetachObject() {
-  ComPtr<MediaSource> source;
-  std::lock_guard guard(lock_);
-  source.Swap(source_);  // MinGW's ComPtr move assignment copies
-  return S_OK;           // our reference goes after the lock, with `source`
+  return E_NOTIMPL;
 }
 
 }  // namespace korvex::media_source

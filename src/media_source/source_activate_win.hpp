@@ -2,7 +2,7 @@
 
 // The activate object the class factory hands out: the frame server sets its
 // attributes, then asks it for the source. It makes one source and gives out
-// that same source until ShutdownObject or DetachObject.
+// that same source until the source is shut down.
 
 #include <windows.h>
 // windows.h must come first.

@@ -1,14 +1,6 @@
-#include <windows.h>
-// windows.h must come first.
-#include <oleauto.h>
-#include <wrl/client.h>
-
-#include <fmt/format.h>
-
 #include "platform/system_text_win.hpp"
 
 namespace korvex::platform {
-namespace {
 
 std::string trim_right(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n' ||
@@ -17,8 +9,6 @@ std::string trim_right(std::string text) {
   }
   return text;
 }
-
-}  // namespace
 
 std::string utf16_to_utf8(const wchar_t* text, int length) {
   if (text == nullptr) {
@@ -60,26 +50,6 @@ std::string system_message(DWORD code) {
   std::string text = utf16_to_utf8(buffer, static_cast<int>(length));
   LocalFree(buffer);
   return trim_right(std::move(text));
-}
-
-std::string hresult_text(HRESULT hr) {
-  std::string description;
-  Microsoft::WRL::ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, &info) == S_OK && info) {
-    BSTR text = nullptr;
-    if (SUCCEEDED(info->GetDescription(&text)) && text != nullptr) {
-      description = trim_right(utf16_to_utf8(text, static_cast<int>(SysStringLen(text))));
-      SysFreeString(text);
-    }
-  }
-  if (description.empty()) {
-    description = system_message(static_cast<DWORD>(hr));
-  }
-  const auto code = static_cast<uint32_t>(hr);
-  if (description.empty()) {
-    return fmt::format("0x{:08X}", code);
-  }
-  return fmt::format("{} (0x{:08X})", description, code);
 }
 
 }  // namespace korvex::platform

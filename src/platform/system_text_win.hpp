@@ -12,10 +12,8 @@ namespace korvex::platform {
 // trailing line break; empty when the system has none.
 std::string system_message(DWORD code);
 
-// "{description} (0x{code:08X})": the COM error information the failing call
-// left on this thread if any, otherwise the system message; the code alone
-// when neither exists.
-std::string hresult_text(HRESULT hr);
+// `text` without the white space (spaces, tabs, line breaks) at its end.
+std::string trim_right(std::string text);
 
 std::string utf16_to_utf8(const wchar_t* text, int length = -1);
 std::wstring utf8_to_utf16(std::string_view text);

@@ -23,10 +23,10 @@ std::string_view frame_section_name();
 // exists, and maps it read/write. `creation_denied`, when given, is set when
 // the object did not exist and this process lacks the right to create it (on
 // Windows a standard user may not create global objects; the camera service
-// may, and creates it when it starts).
+// may, and creates it when an application opens the camera).
 Result<MappedSection> open_or_create_frame_section(bool* creation_denied = nullptr);
 
-// What lets the receiver create the section when `creation_denied` was set.
+// What becomes of the section when `creation_denied` was set.
 std::string_view creation_denied_hint();
 
 // A reader's side: maps an existing object read-only; never creates one.

@@ -98,8 +98,10 @@ Result<MappedSection> open_or_create_frame_section(bool* creation_denied) {
 }
 
 std::string_view creation_denied_hint() {
-  return "the Korvex camera creates it: install korvex-setup.exe, or run the receiver as "
-         "administrator";
+  // What happens next, not a call to elevate: the camera holds the section
+  // from the moment an application opens it, and the receiver, trying every
+  // 500 ms, maps it then.
+  return "the camera creates it when an application opens it";
 }
 
 Result<MappedSection> open_frame_section_for_camera() {

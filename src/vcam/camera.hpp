@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "common/result.hpp"
+#include "vcam/camera_state.hpp"
 
 namespace korvex::vcam {
 
@@ -20,6 +21,9 @@ class Camera {
   virtual Result<void> start() = 0;
   // Removes the camera; a failure is of no use to a process about to end.
   virtual void shutdown() = 0;
+  // What the system last said of the camera; one that never reports stays
+  // registered.
+  virtual CameraState state() const { return CameraState::registered; }
 };
 
 // Starts a created camera. One that fails to start is released at once, so a

@@ -13,7 +13,11 @@ CameraSlot& process_slot() {
 }  // namespace
 
 void keep_virtual_camera(std::unique_ptr<Camera> camera) {
-  process_slot().keep(std::move(camera));
+  process_slot().keep(std::move(camera), register_virtual_camera);
+}
+
+std::optional<CameraSlot::Status> tend_virtual_camera() {
+  return process_slot().tend(CameraSlot::Clock::now());
 }
 
 void shutdown_virtual_camera() {

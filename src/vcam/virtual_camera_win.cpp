@@ -13,8 +13,11 @@
 #include <fmt/format.h>
 
 #include "decoder/media_foundation_win.hpp"
+#include "platform/hresult_win.hpp"
 #include "platform/system_text_win.hpp"
+#include "vcam/camera_events_win.hpp"
 #include "vcam/mf_virtual_camera_win.hpp"
+#include "vcam/registration_failure.hpp"
 #include "vcam/virtual_camera.hpp"
 
 namespace korvex::vcam {
@@ -33,13 +36,14 @@ void enter_camera_apartment() {
 
 class MfVirtualCamera final : public Camera {
  public:
-  explicit MfVirtualCamera(ComPtr<IMFVirtualCamera> camera) : camera_(std::move(camera)) {}
+  MfVirtualCamera(ComPtr<IMFVirtualCamera> camera, ComPtr<CameraEvents> events)
+      : camera_(std::move(camera)), events_(std::move(events)) {}
 
   Result<void> start() override {
-    const HRESULT hr = camera_->Start(nullptr);
+    const HRESULT hr = camera_->Start(events_.Get());
     if (FAILED(hr)) {
-      return fail(fmt::format("IMFVirtualCamera::Start: {} (is KorvexSource.dll registered?)",
-                              platform::hresult_text(hr)));
+      return fail(registration_failure("IMFVirtualCamera::Start", static_cast<uint32_t>(hr),
+                                       platform::hresult_text(hr)));
     }
     return {};
   }
@@ -52,9 +56,27 @@ class MfVirtualCamera final : public Camera {
     (void)camera_->Shutdown();
   }
 
+  CameraState state() const override { return events_->state(); }
+
  private:
   ComPtr<IMFVirtualCamera> camera_;
+  ComPtr<CameraEvents> events_;  // the camera service's reports on it
 };
+
+// The camera service of ARM64 Windows is an ARM64 process: it cannot load the
+// x64 KorvexSource.dll, so a camera registered there would never show a
+// picture. IsWow64Process2 exists from Windows 10 1709 on.
+bool on_arm64_windows() {
+  using IsWow64Process2Function = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+  const auto is_wow64_process2 =
+      reinterpret_cast<IsWow64Process2Function>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process2")));
+  USHORT process = 0;
+  USHORT native = 0;
+  return is_wow64_process2 != nullptr &&
+         is_wow64_process2(GetCurrentProcess(), &process, &native) &&
+         native == IMAGE_FILE_MACHINE_ARM64;
+}
 
 // Null when the system has no virtual cameras. The library is never freed:
 // the camera's code runs from it until the process ends.
@@ -80,6 +102,12 @@ Result<std::unique_ptr<Camera>> register_virtual_camera() {
     return fail("Windows 11 (build 22000+) is required for the Korvex camera; audio still works");
   }
 
+  if (on_arm64_windows()) {
+    return fail(
+        "the Korvex camera needs x64 Windows: the camera service of ARM64 Windows cannot load the "
+        "x64 KorvexSource.dll; audio still works");
+  }
+
   const std::wstring name = platform::utf8_to_utf16(kCameraName);
   const std::wstring source = platform::utf8_to_utf16(kSourceId);
   ComPtr<IMFVirtualCamera> camera;
@@ -87,12 +115,17 @@ Result<std::unique_ptr<Camera>> register_virtual_camera() {
                             MFVirtualCameraLifetime_Session, MFVirtualCameraAccess_CurrentUser,
                             name.c_str(), source.c_str(), nullptr, 0, camera.GetAddressOf());
   if (FAILED(hr)) {
-    return fail("MFCreateVirtualCamera: " + platform::hresult_text(hr));
+    return fail(registration_failure("MFCreateVirtualCamera", static_cast<uint32_t>(hr),
+                                     platform::hresult_text(hr)));
   }
   if (!camera) {
     return fail("MFCreateVirtualCamera returned no object");
   }
-  return start_camera(std::make_unique<MfVirtualCamera>(std::move(camera)));
+  ComPtr<CameraEvents> events = CameraEvents::create();
+  if (!events) {
+    return platform::step_failure("the camera's callback", E_OUTOFMEMORY);
+  }
+  return start_camera(std::make_unique<MfVirtualCamera>(std::move(camera), std::move(events)));
 }
 
 }  // namespace korvex::vcam

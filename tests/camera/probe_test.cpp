@@ -128,6 +128,17 @@ TEST(CameraChoice, ExactNameBeatsAnEarlierSubstringAndCaseIsAsciiOnly) {
             "no camera named \"caméra ü\"; found: USB Cam, Cam, Caméra Ü");
 }
 
+TEST(CameraChoice, KorvexFindsTheCameraAsWindowsListsIt) {
+  // Windows appends "Windows Virtual Camera" to a virtual camera's name.
+  Trace trace;
+  std::vector<CameraInfo> cameras;
+  for (const char* name : {"Integrated Camera", "Korvex Windows Virtual Camera"}) {
+    cameras.push_back(fake_camera(name, {}, trace));
+  }
+  EXPECT_EQ(choose_camera(cameras, "Korvex").value(), 1u);
+  EXPECT_EQ(choose_camera(cameras, "korvex windows virtual camera").value(), 1u);
+}
+
 TEST(CameraChoice, NoCameraFailsTheProbeWithNothingFound) {
   const Printed printed = probe(std::vector<CameraInfo>{}, {"X", 60, {}});
   EXPECT_EQ(printed.status, 1);

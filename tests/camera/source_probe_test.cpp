@@ -12,6 +12,7 @@
 #include <atomic>
 #include <filesystem>
 #include <regex>
+#include <string>
 #include <thread>
 
 #include "camera/camera_modes.hpp"
@@ -71,14 +72,15 @@ TEST(SourceProbe, ReadsAndDumpsTheSectionsFramesThroughTheSourceReader) {
   Microsoft::WRL::ComPtr<IMFActivate> activate;
   ASSERT_EQ(media_source::test::create_activate(activate), S_OK);
   std::vector<CameraInfo> cameras;
-  cameras.push_back({"Korvex", "", media_foundation_activation(activate)});
+  // As Windows 11 lists it, and probed as the checklist says: --probe-camera Korvex.
+  cameras.push_back({"Korvex Windows Virtual Camera", "", media_foundation_activation(activate)});
   const fs::path dir = fs::temp_directory_path() / "korvex-source-probe";
   fs::remove_all(dir);
 
   std::string out;
   std::string err;
   const int status =
-      probe_camera(std::move(cameras), {"korvex", 10, dir.string()},
+      probe_camera(std::move(cameras), {"Korvex", 10, dir.string()},
                    {[&](std::string_view t) { out += t; }, [&](std::string_view t) { err += t; }});
   probing = false;
   keep_fresh.join();
@@ -86,14 +88,17 @@ TEST(SourceProbe, ReadsAndDumpsTheSectionsFramesThroughTheSourceReader) {
 
   EXPECT_EQ(status, 0);
   EXPECT_EQ(err, "");
-  const std::string listing =
-      "   type 0: NV12 1920x1080 @ 30 fps\n"
-      "   type 1: NV12 1280x720 @ 30 fps\n"
-      "   type 2: NV12 640x360 @ 30 fps\n"
-      "   type 3: YUY2 1920x1080 @ 30 fps\n"
-      "   type 4: YUY2 1280x720 @ 30 fps\n"
-      "   type 5: YUY2 640x360 @ 30 fps\n"
-      "-> reading 10 frames at 1920x1080 NV12\n";
+  std::string listing;
+  int type = 0;
+  for (const char* pixels : {"NV12", "YUY2"}) {
+    for (const char* size : {"1920x1080", "1280x720", "640x360", "1280x960", "640x480"}) {
+      for (int fps : {30, 15}) {
+        listing += "   type " + std::to_string(type++) + ": " + pixels + " " + size + " @ " +
+                   std::to_string(fps) + " fps\n";
+      }
+    }
+  }
+  listing += "-> reading 10 frames at 1920x1080 NV12\n";
   EXPECT_EQ(out.substr(0, listing.size()), listing);
   const std::string frame_1 = (dir / "frame-1.png").string();
   const std::string frame_10 = (dir / "frame-10.png").string();

@@ -1,11 +1,17 @@
 """The Windows installer under Wine: a silent install puts the receiver and the camera's
-media source into Program Files and registers the source in the 64-bit registry; a silent
-uninstall takes all of it away again, autostart included.
+media source into Program Files, registers the source in the 64-bit registry and adds the
+receiver's firewall rule; a silent uninstall takes all of it away again, autostart included.
+An upgrade while the camera service has the source loaded moves the loaded file aside and
+asks for a restart.
 
 Usage: installer_test.py [unittest args] -- LAUNCHER... korvex-setup.exe
 with KORVEX_MAKENSIS, KORVEX_INSTALLER_SCRIPT and KORVEX_VERSION in the environment
 (makensis, the installer's script and the project version), used to check the version
-and to make an installer whose source cannot register.
+and to make an installer whose source cannot register; KORVEX_RECEIVER and
+KORVEX_SOURCE_DLL, the built program and DLL; and KORVEX_NETSH_STANDIN and
+KORVEX_HOLD_LOADED, the test's own programs: one stands in for netsh.exe, which Wine has
+only as a stub that does nothing, and records how it was called (an installer made with
+-DNETSH runs it); the other keeps a DLL loaded.
 """
 
 import os
@@ -22,6 +28,10 @@ LAUNCHER, SETUP = COMMAND[:-1], COMMAND[-1]
 MAKENSIS = os.environ.get("KORVEX_MAKENSIS", "")
 SCRIPT = os.environ.get("KORVEX_INSTALLER_SCRIPT", "")
 VERSION = os.environ.get("KORVEX_VERSION", "")
+BUILT_RECEIVER = os.environ.get("KORVEX_RECEIVER", "")
+BUILT_SOURCE_DLL = os.environ.get("KORVEX_SOURCE_DLL", "")
+NETSH_STANDIN = os.environ.get("KORVEX_NETSH_STANDIN", "")
+HOLD_LOADED = os.environ.get("KORVEX_HOLD_LOADED", "")
 
 INSTALL_DIR = r"C:\Program Files\Korvex"
 RECEIVER = INSTALL_DIR + r"\korvex-receiver.exe"
@@ -30,6 +40,16 @@ CLASS_KEY = r"HKLM\Software\Classes\CLSID\{F4467B1E-EB18-459B-87C2-42D42266FDEB}
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Korvex"
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 SHORTCUT = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Korvex Receiver.lnk"
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+
+# What setup and the uninstaller ask of netsh, word for word.
+DELETE_RULE = 'advfirewall firewall delete rule name="Korvex Receiver"'
+ADD_RULE = ('advfirewall firewall add rule name="Korvex Receiver" dir=in action=allow '
+            f'program="{RECEIVER}" protocol=TCP localport=45334 profile=private,domain '
+            'remoteip=LocalSubnet enable=yes')
+REBOOT_REQUIRED = 3010  # ERROR_SUCCESS_REBOOT_REQUIRED
+# Wine ends a program as a Unix process, whose exit status keeps 8 bits.
+REBOOT_REQUIRED_UNDER_WINE = REBOOT_REQUIRED & 0xFF
 
 
 def wine(*args, timeout=120):
@@ -91,16 +111,48 @@ def run_uninstaller(install_dir):
         return wine("cmd", "/c", f"{copy_windows} /S _?={install_dir}")
 
 
+def windows_path(path):
+    """A path of this machine as Wine's programs see it (the Unix root is drive Z:)."""
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def make_installer(outfile, *defines):
+    """An installer made from the script with the given -D defines (and the built
+    DirectShow camera, which these tests leave as it is)."""
+    filters = [f"-DFILTER_DLL={os.environ.get('KORVEX_FILTER_DLL', '')}",
+               f"-DFILTER_DLL_X86={os.environ.get('KORVEX_FILTER_DLL_X86', '')}"]
+    made = subprocess.run([MAKENSIS, "-V2", "-WX", f"-DVERSION={VERSION}", *filters, *defines,
+                           f"-DOUTFILE={outfile}", SCRIPT],
+                          capture_output=True, text=True, timeout=120)
+    if made.returncode != 0:
+        raise RuntimeError("makensis failed: " + made.stdout + made.stderr)
+    return outfile
+
+
 class Installer(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         missing = [name for name, value in (("KORVEX_MAKENSIS", MAKENSIS),
                                             ("KORVEX_INSTALLER_SCRIPT", SCRIPT),
-                                            ("KORVEX_VERSION", VERSION)) if not value]
+                                            ("KORVEX_VERSION", VERSION),
+                                            ("KORVEX_RECEIVER", BUILT_RECEIVER),
+                                            ("KORVEX_SOURCE_DLL", BUILT_SOURCE_DLL),
+                                            ("KORVEX_NETSH_STANDIN", NETSH_STANDIN),
+                                            ("KORVEX_HOLD_LOADED", HOLD_LOADED)) if not value]
         if missing:
             raise RuntimeError("not set: " + ", ".join(missing))
-        if not Path(SETUP).is_file():
-            raise RuntimeError(f"{SETUP} is missing: build the korvex-setup target")
+        for program in (SETUP, BUILT_RECEIVER, BUILT_SOURCE_DLL, NETSH_STANDIN, HOLD_LOADED):
+            if not Path(program).is_file():
+                raise RuntimeError(f"{program} is missing: build it first")
+        cls.temp = tempfile.mkdtemp()
+        # The product's installer, but with the stand-in for netsh.
+        cls.setup_with_standin = make_installer(
+            str(Path(cls.temp) / "korvex-setup.exe"), f"-DRECEIVER={BUILT_RECEIVER}",
+            f"-DSOURCE_DLL={BUILT_SOURCE_DLL}", f"-DNETSH={windows_path(NETSH_STANDIN)}")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.temp, ignore_errors=True)
 
     def setUp(self):
         # All tests share one prefix: clear what an interrupted earlier run may have left.
@@ -109,8 +161,20 @@ class Installer(unittest.TestCase):
         for key in (CLASS_KEY, UNINSTALL_KEY):
             wine("reg", "delete", key, "/f", "/reg:64")
         wine("reg", "delete", RUN_KEY, "/v", "Korvex", "/f")
+        wine("reg", "delete", SESSION_MANAGER, "/v", "PendingFileRenameOperations", "/f")
         self.assertFalse(unix_path(INSTALL_DIR).exists())
         self.assertFalse(reg_query(CLASS_KEY)[0])
+
+        self.netsh_log = Path(tempfile.mkdtemp()) / "netsh.log"
+        self.addCleanup(shutil.rmtree, self.netsh_log.parent, ignore_errors=True)
+        os.environ["KORVEX_NETSH_LOG"] = windows_path(self.netsh_log)
+        os.environ.pop("KORVEX_NETSH_STATUS", None)
+        self.addCleanup(os.environ.pop, "KORVEX_NETSH_STATUS", None)
+
+    def netsh_calls(self):
+        if not self.netsh_log.exists():
+            return []
+        return self.netsh_log.read_text(encoding="utf-8").splitlines()
 
     def assert_nothing_installed(self):
         self.assertFalse(unix_path(INSTALL_DIR).exists(), "install folder left behind")
@@ -121,7 +185,7 @@ class Installer(unittest.TestCase):
     def test_silent_install_then_silent_uninstall(self):
         # The second run installs over the first, as an update does.
         for _ in range(2):
-            result = wine(SETUP, "/S")
+            result = wine(self.setup_with_standin, "/S")
             self.assertEqual(result.returncode, 0, result.stderr)
 
         for name in ("korvex-receiver.exe", "KorvexSource.dll", "Uninstall.exe"):
@@ -133,6 +197,9 @@ class Installer(unittest.TestCase):
                          SOURCE_DLL.lower())
         self.assertFalse(reg_query(CLASS_KEY, view="/reg:32")[0],
                          "the source was registered in the 32-bit view")
+
+        # An upgrade replaces the rule rather than adding a second one.
+        self.assertEqual(self.netsh_calls(), [DELETE_RULE, ADD_RULE] * 2)
 
         link = unix_path(SHORTCUT).read_bytes()
         self.assertIn(RECEIVER.encode(), link, "shortcut does not start the receiver")
@@ -155,23 +222,70 @@ class Installer(unittest.TestCase):
         self.assert_nothing_installed()
         self.assertIsNone(reg_value(RUN_KEY, "Korvex"), "autostart value left behind")
         self.assertEqual(reg_value(RUN_KEY, "Other"), "other.exe")
+        self.assertEqual(self.netsh_calls()[4:], [DELETE_RULE], "the rule stays after uninstall")
+
+    def test_a_firewall_rule_that_cannot_be_added_does_not_fail_the_install(self):
+        os.environ["KORVEX_NETSH_STATUS"] = "1"
+        result = wine(self.setup_with_standin, "/S")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(self.netsh_calls(), [DELETE_RULE, ADD_RULE])
+        self.assertEqual((reg_value(CLASS_KEY + r"\InprocServer32", None) or "").lower(),
+                         SOURCE_DLL.lower(), "the camera is installed all the same")
+        result = run_uninstaller(INSTALL_DIR)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assert_nothing_installed()
+
+    def test_upgrade_while_the_camera_service_has_the_source_loaded(self):
+        result = wine(SETUP, "/S")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        installed = unix_path(INSTALL_DIR)
+        before = sorted(p.name for p in installed.iterdir())
+
+        holder = subprocess.Popen(LAUNCHER + [HOLD_LOADED, SOURCE_DLL], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            self.assertEqual(holder.stdout.readline().strip(), b"loaded")
+            # What the camera service's hold means: the file cannot simply be replaced.
+            deleted = wine("cmd", "/c", "del", SOURCE_DLL)
+            self.assertTrue(unix_path(SOURCE_DLL).exists(),
+                            "Wine let a loaded DLL be deleted: " + deleted.stdout + deleted.stderr)
+
+            result = wine(SETUP, "/S")
+            self.assertEqual(result.returncode, REBOOT_REQUIRED_UNDER_WINE, result.stderr)
+        finally:
+            holder.stdin.close()
+            holder.wait(timeout=60)
+
+        # The loaded copy was moved aside under a free name and goes at the next restart.
+        after = sorted(p.name for p in installed.iterdir())
+        moved = [name for name in after if name not in before]
+        self.assertEqual(len(moved), 1, after)
+        self.assertEqual((installed / moved[0]).read_bytes(),
+                         (installed / "KorvexSource.dll").read_bytes())
+        found, pending = reg_query(SESSION_MANAGER, "/v", "PendingFileRenameOperations")
+        self.assertTrue(found, "no deletion scheduled for the restart")
+        self.assertIn(moved[0].lower(), pending.lower())
+        # The new source is the registered one.
+        self.assertEqual((reg_value(CLASS_KEY + r"\InprocServer32", None) or "").lower(),
+                         SOURCE_DLL.lower())
+
+        result = run_uninstaller(INSTALL_DIR)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertFalse(reg_query(CLASS_KEY)[0], "class key left behind")
+        self.assertFalse(unix_path(SOURCE_DLL).exists())
 
     def test_source_that_does_not_register_fails_the_install_and_leaves_nothing(self):
         with tempfile.TemporaryDirectory() as temp:
             not_a_dll = Path(temp) / "KorvexSource.dll"
             not_a_dll.write_text("not a DLL\n")
-            setup = Path(temp) / "korvex-setup.exe"
-            made = subprocess.run(
-                [MAKENSIS, "-V2", "-WX", f"-DVERSION={VERSION}", f"-DRECEIVER={SETUP}",
-                 f"-DSOURCE_DLL={not_a_dll}", f"-DFILTER_DLL={not_a_dll}",
-                 f"-DFILTER_DLL_X86={not_a_dll}", f"-DOUTFILE={setup}", SCRIPT],
-                capture_output=True, text=True, timeout=120)
-            self.assertEqual(made.returncode, 0, made.stdout + made.stderr)
-
-            result = wine(str(setup), "/S")
+            setup = make_installer(str(Path(temp) / "korvex-setup.exe"),
+                                   f"-DRECEIVER={BUILT_RECEIVER}", f"-DSOURCE_DLL={not_a_dll}",
+                                   f"-DNETSH={windows_path(NETSH_STANDIN)}")
+            result = wine(setup, "/S")
         # 2: NSIS's status for an install the script aborted.
         self.assertEqual(result.returncode, 2, result.stderr)
         self.assert_nothing_installed()
+        self.assertEqual(self.netsh_calls(), [], "no rule for an install that failed")
 
 
 if __name__ == "__main__":

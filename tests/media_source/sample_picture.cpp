@@ -33,14 +33,28 @@ std::optional<Picture> picture_of(IMFSample* sample, picture::PixelFormat format
   return picture;
 }
 
-Picture placeholder(picture::PixelFormat format, uint32_t width, uint32_t height) {
-  picture::CameraPicture camera([] { return Result<section::MappedSection>(fail("no section")); },
-                                [] { return uint64_t{0}; });
+namespace {
+
+Picture render(picture::CameraPicture& camera, picture::PixelFormat format, uint32_t width,
+               uint32_t height) {
   Picture picture{format, width, height,
                   std::vector<uint8_t>(picture::packed_size(format, width, height))};
   const uint32_t pitch = format == picture::PixelFormat::nv12 ? width : 2 * width;
   camera.render(picture::PictureBuffer{format, width, height, picture.bytes.data(), pitch});
   return picture;
+}
+
+}  // namespace
+
+Picture placeholder(picture::PixelFormat format, uint32_t width, uint32_t height) {
+  picture::CameraPicture camera([] { return Result<section::MappedSection>(fail("no section")); },
+                                [] { return uint64_t{0}; });
+  return render(camera, format, width, height);
+}
+
+Picture section_picture(picture::PixelFormat format, uint32_t width, uint32_t height) {
+  picture::CameraPicture camera = picture::CameraPicture::for_system();
+  return render(camera, format, width, height);
 }
 
 }  // namespace korvex::media_source::test

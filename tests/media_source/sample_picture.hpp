@@ -33,4 +33,8 @@ std::optional<Picture> picture_of(IMFSample* sample, picture::PixelFormat format
 // What the camera shows without a usable section.
 Picture placeholder(picture::PixelFormat format, uint32_t width, uint32_t height);
 
+// What the picture module shows now from the system's frame section at this
+// size, as the Linux camera would show it.
+Picture section_picture(picture::PixelFormat format, uint32_t width, uint32_t height);
+
 }  // namespace korvex::media_source::test

@@ -15,9 +15,9 @@
 namespace korvex::media_source::test {
 namespace {
 
-constexpr DWORD kNv12Small = 2;  // 640 x 360 NV12
-constexpr DWORD kYuy2Small = 5;  // 640 x 360 YUY2
-constexpr LONGLONG kFramePeriod = 333333;
+const DWORD kNv12Small = media_type(picture::PixelFormat::nv12, 640, 360);
+const DWORD kYuy2Small = media_type(picture::PixelFormat::yuy2, 640, 360);
+constexpr LONGLONG kFramePeriod = 333333;  // 30 fps in 100-ns units
 
 ComPtr<IUnknown> identity(IUnknown* object) {
   ComPtr<IUnknown> unknown;
@@ -156,13 +156,17 @@ TEST(SourceControl, RefusesWhatALiveSourceCannotDo) {
   EXPECT_EQ(type_of(next_event(source).Get()), MENewStream);
 }
 
-TEST(SourceControl, AnswersRequestsInOrderNoFasterThanTheFrameRate) {
+class FrameRate : public testing::TestWithParam<uint32_t> {};
+
+TEST_P(FrameRate, AnswersRequestsInOrderNoFasterThanTheTypesRate) {
+  const uint32_t fps = GetParam();
+  const LONGLONG period = 10'000'000 / fps;
   auto session = CameraSession::open();
   ASSERT_TRUE(session);
-  session->start(kNv12Small);
+  session->start(media_type(picture::PixelFormat::nv12, 640, 480, fps));
   ASSERT_TRUE(session->stream);
 
-  constexpr int kRequests = 16;
+  constexpr int kRequests = 12;  // within a second's worth at either rate
   std::vector<ComPtr<IUnknown>> tokens;
   for (int i = 0; i < kRequests; ++i) {
     tokens.push_back(make_token());
@@ -176,7 +180,10 @@ TEST(SourceControl, AnswersRequestsInOrderNoFasterThanTheFrameRate) {
     ASSERT_TRUE(sample);
     EXPECT_EQ(token_of(sample.Get()), tokens[i]) << "sample " << i << " answers request " << i;
     LONGLONG time = 0;
+    LONGLONG duration = 0;
     sample->GetSampleTime(&time);
+    sample->GetSampleDuration(&duration);
+    EXPECT_EQ(duration, period) << "sample " << i;
     times.push_back(time);
   }
   for (int i = 1; i < kRequests; ++i) {
@@ -184,8 +191,10 @@ TEST(SourceControl, AnswersRequestsInOrderNoFasterThanTheFrameRate) {
   }
   // All asked at once, yet one picture per frame period: the span covers
   // the periods between them (less one for the first picture's rendering).
-  EXPECT_GE(times.back() - times.front(), (kRequests - 2) * kFramePeriod);
+  EXPECT_GE(times.back() - times.front(), (kRequests - 2) * period);
 }
+
+INSTANTIATE_TEST_SUITE_P(Offered, FrameRate, testing::Values(30u, 15u));
 
 TEST(SourceControl, RefusesRequestsBeyondASecondsWorth) {
   auto session = CameraSession::open();
@@ -209,26 +218,45 @@ TEST(SourceControl, RefusesRequestsBeyondASecondsWorth) {
   EXPECT_EQ(accepted + refused, 40);
 }
 
-TEST(SourceControl, StreamStateRunsAndStopsTheStream) {
+TEST(SourceControl, StreamStateRunsPausesAndStopsTheStream) {
   auto session = CameraSession::open();
   ASSERT_TRUE(session);
   session->start(kNv12Small);
   ASSERT_TRUE(session->stream);
   ComPtr<IMFMediaStream2> stream;
   ASSERT_EQ(session->stream.As(&stream), S_OK);
+  const auto state_now = [&] {
+    MF_STREAM_STATE state = MF_STREAM_STATE_STOPPED;
+    EXPECT_EQ(stream->GetStreamState(&state), S_OK);
+    return state;
+  };
+  EXPECT_EQ(state_now(), MF_STREAM_STATE_RUNNING);
 
-  MF_STREAM_STATE state = MF_STREAM_STATE_STOPPED;
-  ASSERT_EQ(stream->GetStreamState(&state), S_OK);
-  EXPECT_EQ(state, MF_STREAM_STATE_RUNNING);
-  EXPECT_EQ(stream->SetStreamState(MF_STREAM_STATE_PAUSED), MF_E_INVALID_STATE_TRANSITION);
+  // Paused (the frame server does so for a minimised application): new
+  // requests are refused, one already waiting is still answered, and the
+  // stream resumes with no new start.
+  ASSERT_EQ(stream->RequestSample(nullptr), S_OK);
+  ASSERT_EQ(stream->SetStreamState(MF_STREAM_STATE_PAUSED), S_OK);
+  EXPECT_EQ(state_now(), MF_STREAM_STATE_PAUSED);
+  EXPECT_EQ(stream->SetStreamState(MF_STREAM_STATE_PAUSED), S_OK) << "paused again";
+  EXPECT_EQ(stream->RequestSample(nullptr), MF_E_MEDIA_SOURCE_WRONGSTATE);
+  EXPECT_EQ(type_of(next_event(stream.Get()).Get()), MEMediaSample);
+  ASSERT_EQ(stream->SetStreamState(MF_STREAM_STATE_RUNNING), S_OK);
+  EXPECT_EQ(state_now(), MF_STREAM_STATE_RUNNING);
+  EXPECT_TRUE(picture_of(session->read().Get(), picture::PixelFormat::nv12, 640, 360));
 
   ASSERT_EQ(stream->SetStreamState(MF_STREAM_STATE_STOPPED), S_OK);
-  ASSERT_EQ(stream->GetStreamState(&state), S_OK);
-  EXPECT_EQ(state, MF_STREAM_STATE_STOPPED);
+  EXPECT_EQ(state_now(), MF_STREAM_STATE_STOPPED);
   EXPECT_EQ(stream->RequestSample(nullptr), MF_E_MEDIA_SOURCE_WRONGSTATE);
+  EXPECT_EQ(stream->SetStreamState(MF_STREAM_STATE_PAUSED), MF_E_INVALID_STATE_TRANSITION)
+      << "only a running stream pauses";
 
   ASSERT_EQ(stream->SetStreamState(MF_STREAM_STATE_RUNNING), S_OK);
   EXPECT_TRUE(picture_of(session->read().Get(), picture::PixelFormat::nv12, 640, 360));
+  // Paused, then stopped by the source: the stream says it stopped.
+  ASSERT_EQ(stream->SetStreamState(MF_STREAM_STATE_PAUSED), S_OK);
+  ASSERT_EQ(session->source->Stop(), S_OK);
+  EXPECT_EQ(type_of(next_event(stream.Get()).Get()), MEStreamStopped);
 }
 
 TEST(SourceControl, DrawsSamplesFromThePipelinesAllocator) {

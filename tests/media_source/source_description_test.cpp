@@ -8,6 +8,8 @@
 #include <devicetopology.h>
 
 #include <array>
+#include <utility>
+#include <vector>
 
 #include "source_dll.hpp"
 
@@ -34,18 +36,26 @@ struct ExpectedType {
   GUID subtype;
   UINT32 width;
   UINT32 height;
+  UINT32 fps;
   UINT32 stride;
   UINT32 sample_size;
 };
 
-const std::array<ExpectedType, 6> kExpectedTypes = {{
-    {MFVideoFormat_NV12, 1920, 1080, 1920, 3110400},
-    {MFVideoFormat_NV12, 1280, 720, 1280, 1382400},
-    {MFVideoFormat_NV12, 640, 360, 640, 345600},
-    {MFVideoFormat_YUY2, 1920, 1080, 3840, 4147200},
-    {MFVideoFormat_YUY2, 1280, 720, 2560, 1843200},
-    {MFVideoFormat_YUY2, 640, 360, 1280, 460800},
-}};
+// NV12, then YUY2; 16:9 sizes, then 4:3; each at 30 and 15 fps.
+std::vector<ExpectedType> expected_types() {
+  std::vector<ExpectedType> types;
+  for (const GUID& subtype : {MFVideoFormat_NV12, MFVideoFormat_YUY2}) {
+    const bool nv12 = subtype == MFVideoFormat_NV12;
+    for (auto [width, height] :
+         {std::pair{1920u, 1080u}, {1280u, 720u}, {640u, 360u}, {1280u, 960u}, {640u, 480u}}) {
+      for (UINT32 fps : {30u, 15u}) {
+        types.push_back({subtype, width, height, fps, nv12 ? width : 2 * width,
+                         nv12 ? width * height * 3 / 2 : width * height * 2});
+      }
+    }
+  }
+  return types;
+}
 
 UINT64 pair(UINT32 high, UINT32 low) {
   return UINT64{high} << 32 | low;
@@ -117,7 +127,6 @@ TEST(SourceDll, HandsOutTheSourceThroughFactoryAndActivate) {
   EXPECT_EQ(direct->Shutdown(), S_OK);
 
   EXPECT_EQ(source->Shutdown(), S_OK);
-  EXPECT_EQ(activate->ShutdownObject(), S_OK);
 }
 
 TEST(SourceDll, DescribesOneLiveColorCaptureStream) {
@@ -153,24 +162,31 @@ TEST(SourceDll, DescribesOneLiveColorCaptureStream) {
 
   ComPtr<IMFMediaTypeHandler> handler;
   ASSERT_EQ(descriptor->GetMediaTypeHandler(&handler), S_OK);
+  const std::vector<ExpectedType> expected_list = expected_types();
   DWORD types = 0;
   ASSERT_EQ(handler->GetMediaTypeCount(&types), S_OK);
-  ASSERT_EQ(types, kExpectedTypes.size());
+  ASSERT_EQ(types, expected_list.size());
   for (DWORD i = 0; i < types; ++i) {
     SCOPED_TRACE(testing::Message() << "media type " << i);
-    const ExpectedType& expected = kExpectedTypes[i];
+    const ExpectedType& expected = expected_list[i];
     ComPtr<IMFMediaType> type;
     ASSERT_EQ(handler->GetMediaTypeByIndex(i, &type), S_OK);
     expect_guid(type.Get(), MF_MT_MAJOR_TYPE, MFMediaType_Video);
     expect_guid(type.Get(), MF_MT_SUBTYPE, expected.subtype);
     expect_uint64(type.Get(), MF_MT_FRAME_SIZE, pair(expected.width, expected.height));
-    expect_uint64(type.Get(), MF_MT_FRAME_RATE, pair(30, 1));
+    expect_uint64(type.Get(), MF_MT_FRAME_RATE, pair(expected.fps, 1));
+    expect_uint64(type.Get(), MF_MT_FRAME_RATE_RANGE_MIN, pair(15, 1));
+    expect_uint64(type.Get(), MF_MT_FRAME_RATE_RANGE_MAX, pair(30, 1));
     expect_uint64(type.Get(), MF_MT_PIXEL_ASPECT_RATIO, pair(1, 1));
     expect_uint32(type.Get(), MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
     expect_uint32(type.Get(), MF_MT_DEFAULT_STRIDE, expected.stride);
     expect_uint32(type.Get(), MF_MT_FIXED_SIZE_SAMPLES, TRUE);
     expect_uint32(type.Get(), MF_MT_SAMPLE_SIZE, expected.sample_size);
     expect_uint32(type.Get(), MF_MT_ALL_SAMPLES_INDEPENDENT, TRUE);
+    // How consumers convert the colour: the phone's BT.709, video range.
+    expect_uint32(type.Get(), MF_MT_YUV_MATRIX, MFVideoTransferMatrix_BT709);
+    expect_uint32(type.Get(), MF_MT_VIDEO_NOMINAL_RANGE, MFNominalRange_16_235);
+    expect_uint32(type.Get(), MF_MT_AVG_BITRATE, expected.sample_size * 8 * expected.fps);
   }
   ComPtr<IMFMediaType> current;
   ComPtr<IMFMediaType> first;

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "picture/camera_formats.hpp"
+
 namespace korvex::media_source::test {
 namespace {
 
@@ -107,9 +109,17 @@ CameraSession::~CameraSession() {
   if (source) {
     source->Shutdown();
   }
-  if (activate) {
-    activate->ShutdownObject();
+}
+
+DWORD media_type(picture::PixelFormat pixels, uint32_t width, uint32_t height, uint32_t fps) {
+  const auto& formats = picture::kCameraFormats;
+  for (size_t i = 0; i < formats.size(); ++i) {
+    if (formats[i] == picture::CameraFormat{pixels, width, height, {fps, 1}}) {
+      return static_cast<DWORD>(i);
+    }
   }
+  ADD_FAILURE() << "no media type " << width << "x" << height << " at " << fps;
+  return 0;
 }
 
 void CameraSession::start(DWORD type) {

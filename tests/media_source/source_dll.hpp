@@ -12,7 +12,10 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+
+#include "picture/camera_picture.hpp"
 
 namespace korvex::media_source::test {
 
@@ -53,6 +56,10 @@ ComPtr<Interface> event_object(IMFMediaEvent* event) {
   PropVariantClear(&value);
   return object;
 }
+
+// The number of the source's media type of this format, size and frame
+// rate, in the order the camera lists its formats.
+DWORD media_type(picture::PixelFormat pixels, uint32_t width, uint32_t height, uint32_t fps = 30);
 
 // A copy of the source's presentation descriptor with media type number
 // `type` current; null when any step fails.

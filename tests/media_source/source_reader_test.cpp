@@ -52,11 +52,18 @@ void read_through_source_reader(DWORD type, picture::PixelFormat format, uint32_
 }
 
 TEST(SourceReader, Reads720pNv12) {
-  read_through_source_reader(1, picture::PixelFormat::nv12, 1280, 720);
+  read_through_source_reader(media_type(picture::PixelFormat::nv12, 1280, 720),
+                             picture::PixelFormat::nv12, 1280, 720);
 }
 
 TEST(SourceReader, Reads360pYuy2) {
-  read_through_source_reader(5, picture::PixelFormat::yuy2, 640, 360);
+  read_through_source_reader(media_type(picture::PixelFormat::yuy2, 640, 360),
+                             picture::PixelFormat::yuy2, 640, 360);
+}
+
+TEST(SourceReader, Reads480pYuy2At15Fps) {
+  read_through_source_reader(media_type(picture::PixelFormat::yuy2, 640, 480, 15),
+                             picture::PixelFormat::yuy2, 640, 480);
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ bool time_case(const char* name, uint32_t frame_width, uint32_t frame_height, in
     platform::write_stderr("MFCreateEventQueue failed\n");
     return false;
   }
-  const media_source::StreamFormat format{picture::PixelFormat::nv12, 1920, 1080};
+  const media_source::StreamFormat format{picture::PixelFormat::nv12, 1920, 1080, {30, 1}};
   picture::CameraPicture picture = picture::CameraPicture::for_system();
   const Nv12Frame frame = test_frame(frame_width, frame_height);
   std::vector<double> ms;

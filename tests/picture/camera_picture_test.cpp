@@ -151,6 +151,19 @@ TEST_F(CameraPictureTest, ScalesOtherSizesKeepingTheirShape) {
   EXPECT_EQ(small.y(830, 20), 90);
   EXPECT_EQ(small.y(450, 700), 140);
   EXPECT_EQ(small.y(830, 700), 190);
+
+  // A landscape phone in a 4:3 size: letterboxed, 640x360 centred in 640x480.
+  publish(quadrants(1280, 720));
+  Picture four_three = buffer(PixelFormat::nv12, 640, 480, 640);
+  ASSERT_EQ(camera.render(four_three.buffer), CameraPicture::Shown::frame);
+  for (uint32_t row : {0u, 59u, 420u, 479u}) {
+    EXPECT_EQ(four_three.y(320, row), 16) << "bar at row " << row;
+  }
+  EXPECT_EQ(four_three.uv(320, 10), 128);
+  EXPECT_EQ(four_three.y(10, 70), 40);
+  EXPECT_EQ(four_three.y(630, 70), 90);
+  EXPECT_EQ(four_three.y(10, 410), 140);
+  EXPECT_EQ(four_three.y(630, 410), 190);
 }
 
 TEST_F(CameraPictureTest, ShowsThePlaceholderWithoutAPhone) {

@@ -12,6 +12,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include "platform/hresult_win.hpp"
 #include "platform/system_text_win.hpp"
 #else
 #include <pthread.h>

@@ -12,6 +12,8 @@
 
 #include "vcam/camera.hpp"
 #include "vcam/camera_slot.hpp"
+#include "vcam/camera_state.hpp"
+#include "vcam/registration_failure.hpp"
 #include "vcam/virtual_camera.hpp"
 
 namespace korvex::vcam {
@@ -19,6 +21,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using namespace std::chrono_literals;
 
 // What happened to the fake cameras, in order, as "<name> <event>".
 class Log {
@@ -54,7 +57,10 @@ class FakeCamera final : public Camera {
     }
   }
 
+  CameraState state() const override { return reported; }
+
   std::function<void()> during_shutdown;
+  CameraState reported = CameraState::registered;  // what the system says of it
 
  private:
   std::string name_;
@@ -133,6 +139,137 @@ TEST(CameraSlot, ASecondShutdownReturnsOnlyOnceTheCameraIsGone) {
   second.join();
   EXPECT_TRUE(second_returned);
   EXPECT_THAT(log.entries(), ElementsAre("a shut down", "second waiting", "a released"));
+}
+
+TEST(CameraState, ApplicationsMoveItAndALostCameraStaysLost) {
+  using E = CameraEvent;
+  EXPECT_EQ(after(CameraState::registered, E::source_initialized), CameraState::registered);
+  EXPECT_EQ(after(CameraState::registered, E::source_started), CameraState::streaming);
+  EXPECT_EQ(after(CameraState::streaming, E::other), CameraState::streaming);
+  EXPECT_EQ(after(CameraState::streaming, E::source_stopped), CameraState::registered);
+  EXPECT_EQ(after(CameraState::streaming, E::source_uninitialized), CameraState::registered);
+  EXPECT_EQ(after(CameraState::streaming, E::pipeline_shut_down), CameraState::lost);
+  EXPECT_EQ(after(CameraState::registered, E::error), CameraState::lost);
+  for (E event : {E::source_initialized, E::source_started, E::source_stopped, E::other}) {
+    EXPECT_EQ(after(CameraState::lost, event), CameraState::lost);
+  }
+  EXPECT_EQ(state_text(CameraState::streaming), "streaming");
+}
+
+// A slot whose cameras the test makes, each named by its registration number.
+class TendedSlot : public testing::Test {
+ protected:
+  using Clock = CameraSlot::Clock;
+
+  void SetUp() override {
+    slot.keep(
+        make("camera 1"), [this] { return register_again(); }, start);
+  }
+
+  std::unique_ptr<FakeCamera> make(std::string name) {
+    auto camera = std::make_unique<FakeCamera>(std::move(name), log);
+    newest = camera.get();
+    return camera;
+  }
+
+  Result<std::unique_ptr<Camera>> register_again() {
+    ++registrations;
+    if (!refusal.empty()) {
+      return fail(refusal);
+    }
+    std::unique_ptr<Camera> camera = make("camera " + std::to_string(registrations + 1));
+    return camera;
+  }
+
+  Log log;
+  CameraSlot slot;
+  FakeCamera* newest = nullptr;  // the slot owns it
+  int registrations = 0;
+  std::string refusal;  // the registration's error while not empty
+  const Clock::time_point start = Clock::now();
+};
+
+TEST_F(TendedSlot, ShowsWhatTheSystemSaysOfTheCamera) {
+  EXPECT_EQ(slot.tend(start)->state, "registered");
+  newest->reported = CameraState::streaming;
+  const auto status = slot.tend(start + 1s);
+  EXPECT_EQ(status->state, "streaming");
+  EXPECT_FALSE(status->news);
+  EXPECT_EQ(registrations, 0);
+}
+
+TEST_F(TendedSlot, ALostCameraIsReplacedAtMostOnceEveryFiveSeconds) {
+  newest->reported = CameraState::lost;
+  // Lost 2 s after it was registered: not yet.
+  EXPECT_EQ(slot.tend(start + 2s)->state, "lost");
+  EXPECT_EQ(registrations, 0);
+  const auto replaced = slot.tend(start + 5s);
+  EXPECT_EQ(replaced->state, "registered");
+  EXPECT_EQ(replaced->news, "virtual camera: registered again after the camera service lost it");
+  EXPECT_EQ(registrations, 1);
+  // The dead camera went before its replacement came.
+  EXPECT_THAT(log.entries(), ElementsAre("camera 1 shut down", "camera 1 released"));
+
+  newest->reported = CameraState::lost;  // and again, at once
+  EXPECT_EQ(slot.tend(start + 9s)->state, "lost");
+  EXPECT_EQ(registrations, 1);
+  EXPECT_EQ(slot.tend(start + 10s)->state, "registered");
+  EXPECT_EQ(registrations, 2);
+
+  slot.shutdown();  // the replacement is the one removed at the end
+  EXPECT_THAT(log.entries(),
+              ElementsAre("camera 1 shut down", "camera 1 released", "camera 2 shut down",
+                          "camera 2 released", "camera 3 shut down", "camera 3 released"));
+}
+
+TEST_F(TendedSlot, AFailedRegistrationIsToldOnceAndTriedAgainLater) {
+  newest->reported = CameraState::lost;
+  refusal =
+      "IMFVirtualCamera::Start: Class not registered (0x80040154) "
+      "(is KorvexSource.dll registered?)";
+  auto status = slot.tend(start + 5s);
+  EXPECT_EQ(status->state, "lost");
+  EXPECT_EQ(status->news, "virtual camera: registering it again: " + refusal);
+  status = slot.tend(start + 10s);
+  EXPECT_EQ(status->state, "lost");
+  EXPECT_FALSE(status->news) << "the same failure again is not news";
+  EXPECT_EQ(registrations, 2);
+  EXPECT_THAT(log.entries(), ElementsAre("camera 1 shut down", "camera 1 released"))
+      << "the dead camera is removed once";
+
+  refusal.clear();
+  status = slot.tend(start + 15s);
+  EXPECT_EQ(status->state, "registered");
+  EXPECT_EQ(registrations, 3);
+}
+
+TEST_F(TendedSlot, NothingIsRegisteredAgainOnceTheRunEnds) {
+  newest->reported = CameraState::lost;
+  refusal = "MFCreateVirtualCamera: Access is denied. (0x80070005)";
+  slot.tend(start + 5s);  // the lost camera is removed, no replacement came
+  slot.shutdown();
+  refusal.clear();
+  EXPECT_FALSE(slot.tend(start + 60s));
+  EXPECT_EQ(registrations, 1);
+}
+
+TEST(RegistrationFailure, NamesTheLikelyCauseOfTheCode) {
+  EXPECT_EQ(registration_failure("IMFVirtualCamera::Start", 0x80040154,
+                                 "Class not registered (0x80040154)"),
+            "IMFVirtualCamera::Start: Class not registered (0x80040154) "
+            "(is KorvexSource.dll registered?)");
+  for (uint32_t missing : {0x80040111u, 0x8007007Eu, 0x800700C1u, 0x80070002u}) {
+    EXPECT_TRUE(registration_failure("IMFVirtualCamera::Start", missing, "x")
+                    .ends_with(" (is KorvexSource.dll registered?)"))
+        << std::hex << missing;
+  }
+  const std::string denied =
+      registration_failure("IMFVirtualCamera::Start", 0x80070005, "Access is denied. (0x80070005)");
+  EXPECT_EQ(denied.find("registered?"), std::string::npos) << denied;
+  EXPECT_NE(denied.find("Settings > Privacy & security > Camera"), std::string::npos) << denied;
+  EXPECT_NE(denied.find("KorvexSource.dll"), std::string::npos) << denied;
+  EXPECT_EQ(registration_failure("MFCreateVirtualCamera", 0x80004005, "Unspecified error"),
+            "MFCreateVirtualCamera: Unspecified error");
 }
 
 TEST(ProcessCamera, ShutdownFromAnotherThreadFindsTheKeptCameraOnce) {

@@ -24,6 +24,7 @@
 #include "frame_stamp.hpp"
 #include "picture/placeholder.hpp"
 #include "platform/console.hpp"
+#include "platform/hresult_win.hpp"
 #include "platform/system_text_win.hpp"
 #include "watch_summary.hpp"
 
@@ -37,7 +38,7 @@ constexpr CLSID kSourceClass = {
 constexpr char kUsage[] = "usage: korvex-camera-watch DLL WIDTHxHEIGHT SECONDS\n";
 
 int failure(const std::string& step, HRESULT hr) {
-  platform::write_stderr(fmt::format("{}: {}\n", step, platform::hresult_text(hr)));
+  platform::write_stderr(platform::step_text(step, hr) + "\n");
   return 1;
 }
 
@@ -136,8 +137,8 @@ int watch(const std::wstring& dll, uint32_t width, uint32_t height, uint64_t sec
     DWORD flags = 0;
     LONGLONG time = 0;
     ComPtr<IMFSample> sample;
-    hr = reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, &flags, &time,
-                            &sample);
+    hr =
+        reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, nullptr, &flags, &time, &sample);
     if (FAILED(hr)) {
       return failure("IMFSourceReader::ReadSample", hr);
     }
@@ -173,8 +174,8 @@ int watch(const std::wstring& dll, uint32_t width, uint32_t height, uint64_t sec
     buffer->Unlock();
   }
   source->Shutdown();
-  platform::write_stdout(fmt::format("camera pictures: {} (repeats {}, placeholder {})\n",
-                                     pictures, repeats, placeholders));
+  platform::write_stdout(fmt::format("camera pictures: {} (repeats {}, placeholder {})\n", pictures,
+                                     repeats, placeholders));
   platform::write_stdout(summary.report());
   return 0;
 }
@@ -187,8 +188,7 @@ int main(int argc, char** argv) {
   uint32_t height = 0;
   uint64_t seconds = 0;
   if (args.size() != 3 || !parse_size(args[1], width, height) ||
-      std::from_chars(args[2].data(), args[2].data() + args[2].size(), seconds).ec !=
-          std::errc() ||
+      std::from_chars(args[2].data(), args[2].data() + args[2].size(), seconds).ec != std::errc() ||
       seconds == 0) {
     platform::write_stderr(kUsage);
     return 2;

@@ -36,7 +36,7 @@
 #include "picture/camera_picture.hpp"
 #include "picture/placeholder.hpp"
 #include "platform/console.hpp"
-#include "platform/system_text_win.hpp"
+#include "platform/hresult_win.hpp"
 
 namespace {
 
@@ -114,7 +114,7 @@ class Camera {
                                     reinterpret_cast<void**>(camera.config.GetAddressOf()));
       }
       if (FAILED(hr)) {
-        error = "binding \"Korvex\": " + platform::hresult_text(hr);
+        error = platform::step_text("binding \"Korvex\"", hr);
         return std::nullopt;
       }
       return camera;
