@@ -137,7 +137,7 @@ STDMETHODIMP CaptureFilter::EnumPins(IEnumPins** pins) {
   }
   *pins = nullptr;
   ComPtr<PinEnumerator> enumerator;
-  const HRESULT hr = PinEnumerator::create(this, &pin_, 0, enumerator);
+  const HRESULT hr = make_com_object(enumerator, this, &pin_, 0UL);
   if (SUCCEEDED(hr)) {
     *pins = enumerator.Detach();
   }

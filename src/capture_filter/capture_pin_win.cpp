@@ -281,7 +281,7 @@ STDMETHODIMP CapturePin::EnumMediaTypes(IEnumMediaTypes** types) {
       }
     }
     ComPtr<MediaTypeEnumerator> enumerator;
-    const HRESULT hr = MediaTypeEnumerator::create(this, std::move(choices), 0, enumerator);
+    const HRESULT hr = make_com_object(enumerator, this, std::move(choices), size_t{0});
     *types = SUCCEEDED(hr) ? enumerator.Detach() : nullptr;
     return hr;
   });

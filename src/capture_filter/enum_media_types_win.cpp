@@ -1,40 +1,11 @@
 #include "capture_filter/enum_media_types_win.hpp"
 
-#include <new>
-
 #include "capture_filter/video_media_type_win.hpp"
 #include "media_source/com_guard_win.hpp"
 
 namespace korvex::capture_filter {
 
 using Microsoft::WRL::ComPtr;
-
-HRESULT MediaTypeEnumerator::create(IPin* pin, std::vector<StreamChoice> choices, size_t position,
-                                    ComPtr<MediaTypeEnumerator>& out) {
-  out = new (std::nothrow) MediaTypeEnumerator(pin, std::move(choices), position);
-  return out ? S_OK : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP MediaTypeEnumerator::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) {
-    return E_POINTER;
-  }
-  if (riid == __uuidof(IUnknown) || riid == __uuidof(IEnumMediaTypes)) {
-    *object = static_cast<IEnumMediaTypes*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) MediaTypeEnumerator::Release() {
-  const ULONG left = refs_.remove();
-  if (left == 0) {
-    delete this;
-  }
-  return left;
-}
 
 STDMETHODIMP MediaTypeEnumerator::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) {
   if (types == nullptr || (count > 1 && fetched == nullptr)) {
@@ -75,7 +46,7 @@ STDMETHODIMP MediaTypeEnumerator::Clone(IEnumMediaTypes** copy) {
   *copy = nullptr;
   return media_source::guarded([&] {
     ComPtr<MediaTypeEnumerator> clone;
-    const HRESULT hr = create(pin_.Get(), choices_, position_, clone);
+    const HRESULT hr = make_com_object(clone, pin_.Get(), choices_, position_);
     *copy = SUCCEEDED(hr) ? clone.Detach() : nullptr;
     return hr;
   });

@@ -10,19 +10,15 @@
 #include <vector>
 
 #include "capture_filter/capture_formats.hpp"
-#include "media_source/ref_count_win.hpp"
+#include "capture_filter/com_object_win.hpp"
 
 namespace korvex::capture_filter {
 
-class MediaTypeEnumerator final : public IEnumMediaTypes {
+class MediaTypeEnumerator final : public ComObject<IEnumMediaTypes> {
  public:
   // Holds `pin` (and so its filter) for as long as it lives.
-  static HRESULT create(IPin* pin, std::vector<StreamChoice> choices, size_t position,
-                        Microsoft::WRL::ComPtr<MediaTypeEnumerator>& out);
-
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-  STDMETHODIMP_(ULONG) AddRef() override { return refs_.add(); }
-  STDMETHODIMP_(ULONG) Release() override;
+  MediaTypeEnumerator(IPin* pin, std::vector<StreamChoice> choices, size_t position)
+      : pin_(pin), choices_(std::move(choices)), position_(position) {}
 
   STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
   STDMETHODIMP Skip(ULONG count) override;
@@ -30,11 +26,6 @@ class MediaTypeEnumerator final : public IEnumMediaTypes {
   STDMETHODIMP Clone(IEnumMediaTypes** copy) override;
 
  private:
-  MediaTypeEnumerator(IPin* pin, std::vector<StreamChoice> choices, size_t position)
-      : pin_(pin), choices_(std::move(choices)), position_(position) {}
-  ~MediaTypeEnumerator() = default;
-
-  media_source::RefCount refs_;
   const Microsoft::WRL::ComPtr<IPin> pin_;
   const std::vector<StreamChoice> choices_;
   size_t position_;

@@ -1,37 +1,8 @@
 #include "capture_filter/enum_pins_win.hpp"
 
-#include <new>
-
 namespace korvex::capture_filter {
 
 using Microsoft::WRL::ComPtr;
-
-HRESULT PinEnumerator::create(IBaseFilter* filter, IPin* pin, ULONG position,
-                              ComPtr<PinEnumerator>& out) {
-  out = new (std::nothrow) PinEnumerator(filter, pin, position);
-  return out ? S_OK : E_OUTOFMEMORY;
-}
-
-STDMETHODIMP PinEnumerator::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) {
-    return E_POINTER;
-  }
-  if (riid == __uuidof(IUnknown) || riid == __uuidof(IEnumPins)) {
-    *object = static_cast<IEnumPins*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) PinEnumerator::Release() {
-  const ULONG left = refs_.remove();
-  if (left == 0) {
-    delete this;
-  }
-  return left;
-}
 
 STDMETHODIMP PinEnumerator::Next(ULONG count, IPin** pins, ULONG* fetched) {
   if (pins == nullptr || (count > 1 && fetched == nullptr)) {
@@ -66,7 +37,7 @@ STDMETHODIMP PinEnumerator::Clone(IEnumPins** copy) {
     return E_POINTER;
   }
   ComPtr<PinEnumerator> clone;
-  const HRESULT hr = create(filter_.Get(), pin_, position_, clone);
+  const HRESULT hr = make_com_object(clone, filter_.Get(), pin_, position_);
   *copy = SUCCEEDED(hr) ? clone.Detach() : nullptr;
   return hr;
 }

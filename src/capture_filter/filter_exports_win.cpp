@@ -22,7 +22,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
     return CLASS_E_CLASSNOTAVAILABLE;
   }
   Microsoft::WRL::ComPtr<FilterFactory> factory;
-  const HRESULT hr = FilterFactory::create(factory);
+  const HRESULT hr = make_com_object(factory);
   return SUCCEEDED(hr) ? factory->QueryInterface(riid, object) : hr;
 }
 

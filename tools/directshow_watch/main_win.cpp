@@ -19,8 +19,11 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <chrono>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -149,40 +152,56 @@ class Camera {
 };
 
 // What the picture module has drawn from the section lately, in one format:
-// the pictures of its last few frames (and the placeholder), so that a sample
-// that waited in the grabber's queue is still judged against its own frame.
+// a thread draws each new frame of the section (and the placeholder) as it
+// comes, and the pictures of the last frames are kept, so that a sample that
+// waited in the grabber's queue is still judged against its own frame.
 class Reference {
  public:
   explicit Reference(const Format& format)
       : format_(format),
-        scratch_(picture::packed_size(format.pixels, format.width, format.height)) {}
+        scratch_(picture::packed_size(format.pixels, format.width, format.height)),
+        thread_([this] { follow(); }) {}
 
-  // Draws the section's picture of the moment, if it is a new one.
-  void update() {
-    const picture::PictureBuffer out{format_.pixels, format_.width, format_.height, scratch_.data(),
-                                     format_.pitch()};
-    picture_.render(out, held_);
-    if (held_ == last_kept_) {
-      return;
-    }
-    last_kept_ = held_;
-    kept_.push_back(scratch_);
-    if (kept_.size() > 8) {
-      kept_.erase(kept_.begin());
-    }
+  ~Reference() {
+    stop_ = true;
+    thread_.join();
   }
 
-  bool matches(const std::vector<uint8_t>& bytes) const {
+  bool matches(const std::vector<uint8_t>& bytes) {
+    std::lock_guard guard(lock_);
     return std::find(kept_.begin(), kept_.end(), bytes) != kept_.end();
   }
 
  private:
+  void follow() {
+    while (!stop_) {
+      const picture::PictureBuffer out{format_.pixels, format_.width, format_.height,
+                                       scratch_.data(), format_.pitch()};
+      picture_.render(out, held_);  // draws only when the picture to show changed
+      if (!(held_ == last_kept_)) {
+        last_kept_ = held_;
+        std::lock_guard guard(lock_);
+        kept_.push_back(scratch_);
+        if (kept_.size() > kKeptFrames) {
+          kept_.pop_front();
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+
+  // Half a second of the phone at 30 frames a second.
+  static constexpr size_t kKeptFrames = 16;
+
   const Format format_;
   picture::CameraPicture picture_ = picture::CameraPicture::for_system();
   std::vector<uint8_t> scratch_;
   picture::HeldPicture held_;
   picture::HeldPicture last_kept_;
-  std::vector<std::vector<uint8_t>> kept_;
+  std::mutex lock_;  // guards kept_
+  std::deque<std::vector<uint8_t>> kept_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;  // last: starts once the rest is made
 };
 
 int watch_formats(Camera& camera, uint32_t seconds) {
@@ -192,7 +211,6 @@ int watch_formats(Camera& camera, uint32_t seconds) {
       return failure(fmt::format("caps {}: SetFormat failed", index));
     }
     Reference reference(*format);
-    reference.update();
     auto graph = directshow::GrabberGraph::build(camera.filter.Get(), false, kQueued);
     if (!graph) {
       return failure(fmt::format("caps {}: {}", index, graph.error()));
@@ -216,7 +234,6 @@ int watch_formats(Camera& camera, uint32_t seconds) {
       if (!got) {
         break;
       }
-      reference.update();
       ++samples;
       exact += reference.matches(got->bytes);
       rising = rising && got->timed && (!last || got->start > *last);
