@@ -56,7 +56,7 @@ def run(*args, timeout=90):
 
 
 def query(key, *args, view=VIEW):
-    # With 32-bit Wine installed, `wine reg` is the 32-bit reg.exe: name the view.
+    # The view named, so that the answer does not hang on reg.exe's own bitness.
     return run("reg", "query", key, *args, view)
 
 

@@ -16,7 +16,7 @@ LAUNCHER, DLL = COMMAND[:-1], COMMAND[-1]
 # Wine shows the Unix file system as drive Z:.
 WINDOWS_DLL = "Z:" + DLL.replace("/", "\\")
 CLASS_KEY = r"HKLM\Software\Classes\CLSID\{F4467B1E-EB18-459B-87C2-42D42266FDEB}"
-# With 32-bit Wine installed, `wine reg` is the 32-bit reg.exe: name the view.
+# The view named, so that the answer does not hang on reg.exe's own bitness.
 
 
 def run(*args):
