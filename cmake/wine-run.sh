@@ -12,17 +12,11 @@ mkdir -p "$WINEPREFIX"
 # A wineserver started by wine itself would inherit our output pipes and keep
 # ctest waiting after the test ends; start it detached first.
 wineserver -p5 </dev/null >/dev/null 2>&1 || true
-# With 32-bit Wine installed, `wine` is the 32-bit loader, which hands a
-# 64-bit program over through start.exe (that fails past MAX_PATH and puts a
-# process between the test and the program); so 64-bit programs, and Wine's
-# own tools (as on 64-bit Windows), start under the 64-bit loader, and only
-# 32-bit programs under the 32-bit one.
-loader=/usr/lib/wine/wine64
-if [[ -f $1 ]] && [[ $(od -An -tx1 -N2 "$1" | tr -d ' ') == 4d5a ]]; then
-  pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
-  if [[ $(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ') == 014c ]]; then
-    loader=/usr/lib/wine/wine  # IMAGE_FILE_MACHINE_I386
-  fi
+# Once wine32 is installed, Debian's wine starts the 32-bit loader: builtin
+# programs such as reg.exe then run as 32-bit ones, reading the 32-bit
+# registry view, and a 64-bit receiver started that way was seen not to end
+# on SIGINT. The 64-bit loader starts 32-bit programs as well.
+if [[ -x /usr/lib/wine/wine64 ]]; then
+  exec /usr/lib/wine/wine64 "$@"
 fi
-export WINELOADER=$loader
-exec "$loader" "$@"
+exec wine "$@"
