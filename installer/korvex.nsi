@@ -2,7 +2,8 @@
 ; Program Files, registers the source, and writes an uninstaller.
 ;
 ; makensis -DVERSION=<x.y.z> -DRECEIVER=<korvex-receiver.exe>
-;          -DSOURCE_DLL=<KorvexSource.dll> -DDOCTOR=<korvex-doctor.exe>
+;          -DSOURCE_DLL=<KorvexSource.dll> -DFILTER_DLL=<KorvexFilter.dll>
+;          -DFILTER_DLL_X86=<32-bit KorvexFilter.dll> -DDOCTOR=<korvex-doctor.exe>
 ;          -DOUTFILE=<korvex-setup.exe> korvex.nsi
 ;
 ; -DNETSH=<path> replaces the system's netsh.exe, which adds and removes the
@@ -26,6 +27,7 @@ Target amd64-unicode
 
 !include MUI2.nsh
 !include LogicLib.nsh
+!include directshow_camera.nsh
 
 !define PRODUCT "Korvex Receiver"
 ; The inbound Windows Firewall rule for the phone's connection; korvex-doctor
@@ -178,6 +180,7 @@ Section "Korvex Receiver" SecMain
     Abort "Registering KorvexSource.dll failed (regsvr32 exit status $0)."
   ${EndIf}
 
+  !insertmacro InstallDirectShowCamera
   Call AddFirewallRule
   WriteUninstaller "$INSTDIR\Uninstall.exe"
   CreateShortcut "${SHORTCUT}" "$INSTDIR\korvex-receiver.exe"
@@ -224,6 +227,8 @@ Section "Uninstall"
   ${OrIf} $0 != 0
     DetailPrint "Unregistering KorvexSource.dll failed (regsvr32 exit status $0)."
   ${EndIf}
+
+  !insertmacro UninstallDirectShowCamera
 
   ; The camera service or a running receiver may still hold a file open; then
   ; it goes at the next restart.

@@ -6,8 +6,11 @@ set -euo pipefail
 packages=(
   # native toolchain and build
   build-essential cmake ninja-build pkg-config clang-format
-  # Windows cross toolchain (posix threads) and Wine to run its tests
+  # Windows cross toolchain (posix threads) and Wine to run its tests; the
+  # 32-bit ones for the DirectShow camera that 32-bit programs load (wine32
+  # is about 165 packages, two minutes to install)
   g++-mingw-w64-x86-64-posix wine wine64
+  g++-mingw-w64-i686-posix wine32:i386
   # the Windows installer (makensis)
   nsis
   # the H.264 decoder transform under Wine: winegstreamer parses with
@@ -50,5 +53,8 @@ if [[ $(id -u) -ne 0 ]]; then
 fi
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386  # for wine32:i386
+fi
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -36,8 +36,13 @@ cmake --build --preset linux
 step "linux-release: build the receiver and the phone simulator"
 configure linux-release
 cmake --build --preset linux-release --target korvex-receiver korvex-phone-sim
+# The 32-bit DirectShow camera and its test programs, which the Windows tests run.
+step "windows-x86: build"
+configure windows-x86
+cmake --build --preset windows-x86
 step "windows: build"
-configure windows -DKORVEX_NATIVE_BUILD_DIR="$native_build"
+configure windows -DKORVEX_NATIVE_BUILD_DIR="$native_build" \
+  -DKORVEX_X86_BUILD_DIR="$PWD/build/windows-x86"
 cmake --build --preset windows
 
 status=0

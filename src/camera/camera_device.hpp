@@ -3,7 +3,8 @@
 // What the listing and the probe need from the system's cameras, and nothing
 // more: the cameras in the system's order, each one's media types, and its
 // samples one at a time. Windows implements it over Media Foundation
-// (media_foundation_camera_win.cpp), Linux over V4L2 (v4l2_camera_linux.cpp);
+// (media_foundation_camera_win.cpp) and, for cameras only DirectShow lists,
+// over DirectShow (directshow_camera_win.cpp), Linux over V4L2 (v4l2_camera_linux.cpp);
 // the tests use fakes and, under Wine, the receiver's own media source.
 
 #include <cstdint>

@@ -6,6 +6,7 @@
 #include <wrl/client.h>
 
 #include "camera/camera_device.hpp"
+#include "camera/directshow_camera_win.hpp"
 #include "camera/media_foundation_camera_win.hpp"
 #include "decoder/media_foundation_win.hpp"
 #include "platform/com_adopt_win.hpp"
@@ -64,6 +65,9 @@ Result<std::vector<CameraInfo>> list_cameras() {
     cameras.push_back(std::move(camera));
   }
   CoTaskMemFree(devices);
+  if (auto appended = append_directshow_cameras(cameras); !appended) {
+    return Error{appended.error()};
+  }
   return cameras;
 }
 

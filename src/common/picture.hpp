@@ -35,8 +35,9 @@ struct Picture {
 // Views a packed frame, which lives as long as `frame`.
 inline Picture picture_of(const Nv12Frame& frame) {
   const uint8_t* data = frame.data.data();
-  return Picture{data,        frame.width, data + size_t{frame.width} * frame.height,
-                 nullptr,     frame.width, frame.timestamp_us,
+  const auto pitch = static_cast<ptrdiff_t>(frame.width);  // an int on 32-bit Windows
+  return Picture{data,        pitch,       data + size_t{frame.width} * frame.height,
+                 nullptr,     pitch,       frame.timestamp_us,
                  frame.width, frame.height};
 }
 

@@ -31,6 +31,7 @@
 #include "server/listener.hpp"
 #include "server/phone_link.hpp"
 #include "server/server_context.hpp"
+#include "vcam/directshow_camera.hpp"
 #include "vcam/loopback_output.hpp"
 #include "vcam/virtual_camera.hpp"
 
@@ -188,6 +189,10 @@ void run_receiver(const Settings& settings) {
 
   if (settings.no_vcam) {
     sources.vcam_status = "disabled";
+  } else if (vcam::offered_to_directshow()) {
+    platform::write_stdout(
+        fmt::format("-> camera \"{}\" offered to DirectShow programs\n", vcam::kCameraName));
+    sources.vcam_status = "directshow";
   } else if (auto camera = vcam::register_virtual_camera(); camera) {
     vcam::keep_virtual_camera(std::move(camera.value()));
     platform::write_stdout(fmt::format("-> virtual camera \"{}\" registered (source {})\n",

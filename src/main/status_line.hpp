@@ -12,8 +12,8 @@
 namespace korvex::main {
 
 struct StatusFields {
-  std::string vcam;   // "registered", "streaming", "lost", "unavailable" or "disabled"
-  std::string shm;    // "mapped N written" or "waiting"
+  std::string vcam;  // "registered", "streaming", "lost", "directshow", "unavailable" or "disabled"
+  std::string shm;   // "mapped N written" or "waiting"
   std::string phone;  // the phone's name or "waiting for iPhone"
   double rx_fps = 0;
   double dec_fps = 0;

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "picture/i420.hpp"
 #include "picture/placeholder.hpp"
 #include "picture/yuy2.hpp"
 
@@ -13,16 +14,17 @@ constexpr uint64_t kReopenAfterMs = 500;
 constexpr int kCopyAttempts = 4;
 
 bool usable(const PictureBuffer& out) {
-  const uint64_t row = out.format == PixelFormat::nv12 ? out.width : uint64_t{out.width} * 2;
+  const uint64_t row = out.format == PixelFormat::yuy2 ? uint64_t{out.width} * 2 : out.width;
   return out.data != nullptr && out.width != 0 && out.height != 0 && out.width % 2 == 0 &&
-         out.height % 2 == 0 && out.pitch >= row;
+         out.height % 2 == 0 && out.pitch >= row &&
+         (out.format != PixelFormat::i420 || out.pitch % 2 == 0);
 }
 
 }  // namespace
 
 uint64_t packed_size(PixelFormat format, uint32_t width, uint32_t height) {
   const uint64_t pixels = uint64_t{width} * height;
-  return format == PixelFormat::nv12 ? pixels * 3 / 2 : pixels * 2;
+  return format == PixelFormat::yuy2 ? pixels * 2 : pixels * 3 / 2;
 }
 
 CameraPicture::CameraPicture(Opener open, TickSource tick)
@@ -125,8 +127,12 @@ CameraPicture::Shown CameraPicture::render(const PictureBuffer& out, HeldPicture
   const Nv12View canvas{canvas_.data(), canvas_.data() + uint64_t{out.width} * out.height,
                         out.width, out.height, out.width};
   draw(frame, canvas);
-  nv12_to_yuy2(ConstNv12View{canvas.y, canvas.uv, canvas.width, canvas.height, canvas.pitch},
-               out.data, out.pitch);
+  const ConstNv12View drawn{canvas.y, canvas.uv, canvas.width, canvas.height, canvas.pitch};
+  if (out.format == PixelFormat::yuy2) {
+    nv12_to_yuy2(drawn, out.data, out.pitch);
+  } else {
+    nv12_to_i420(drawn, out.data, out.pitch);
+  }
   return shown;
 }
 

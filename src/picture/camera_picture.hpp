@@ -19,10 +19,12 @@ namespace korvex::picture {
 enum class PixelFormat {
   nv12,  // luma rows, then interleaved Cb/Cr rows at data + pitch * height
   yuy2,  // packed Y0 Cb Y1 Cr, two bytes a pixel
+  i420,  // luma rows, then the Cb plane and the Cr plane at half the pitch
 };
 
 // Caller memory for one picture; `pitch` bytes from one row to the next (for
-// NV12 in both planes). Width and height are even.
+// NV12 in both planes; for I420 in the luma plane, half of it in the chroma
+// planes). Width and height are even.
 struct PictureBuffer {
   PixelFormat format = PixelFormat::nv12;
   uint32_t width = 0;
@@ -102,7 +104,7 @@ class CameraPicture {
   section::SlotFrame next_;
   uint64_t last_frame_ = 0;
   Fitter fitter_;
-  std::vector<uint8_t> canvas_;  // NV12 at the output size, for YUY2 output
+  std::vector<uint8_t> canvas_;  // NV12 at the output size, for YUY2 and I420 output
 };
 
 }  // namespace korvex::picture

@@ -145,7 +145,7 @@ void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Pict
   // Planes whose rows follow one another go in as one run each.
   uint8_t* image = slot + kSlotHeaderSize;
   const uint32_t chroma_rows = picture.height / 2;
-  if (picture.luma_pitch == width) {
+  if (picture.luma_pitch == static_cast<ptrdiff_t>(width)) {
     stream_bytes(image, picture.luma, uint64_t{width} * picture.height);
   } else {
     for (uint32_t r = 0; r < picture.height; ++r) {
@@ -153,7 +153,7 @@ void publish_frame(uint8_t* section, const SectionGeometry& geometry, const Pict
     }
   }
   image += size_t{width} * picture.height;
-  if (!picture.planar() && picture.chroma_pitch == width) {
+  if (!picture.planar() && picture.chroma_pitch == static_cast<ptrdiff_t>(width)) {
     stream_bytes(image, picture.cb, uint64_t{width} * chroma_rows);
   } else if (!picture.planar()) {
     for (uint32_t r = 0; r < chroma_rows; ++r) {

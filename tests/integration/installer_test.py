@@ -84,8 +84,11 @@ def windows_path(path):
 
 
 def make_installer(outfile, *defines):
-    """An installer made from the script with the given -D defines."""
-    made = subprocess.run([MAKENSIS, "-V2", "-WX", f"-DVERSION={VERSION}",
+    """An installer made from the script with the given -D defines (and the built
+    DirectShow camera, which these tests leave as it is)."""
+    filters = [f"-DFILTER_DLL={os.environ.get('KORVEX_FILTER_DLL', '')}",
+               f"-DFILTER_DLL_X86={os.environ.get('KORVEX_FILTER_DLL_X86', '')}"]
+    made = subprocess.run([MAKENSIS, "-V2", "-WX", f"-DVERSION={VERSION}", *filters,
                            f"-DDOCTOR={BUILT_DOCTOR}", *defines, f"-DOUTFILE={outfile}", SCRIPT],
                           capture_output=True, text=True, timeout=120)
     if made.returncode != 0:

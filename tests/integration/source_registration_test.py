@@ -16,6 +16,7 @@ LAUNCHER, DLL = COMMAND[:-1], COMMAND[-1]
 # Wine shows the Unix file system as drive Z:.
 WINDOWS_DLL = "Z:" + DLL.replace("/", "\\")
 CLASS_KEY = r"HKLM\Software\Classes\CLSID\{F4467B1E-EB18-459B-87C2-42D42266FDEB}"
+# The view named, so that the answer does not hang on reg.exe's own bitness.
 
 
 def run(*args):
@@ -48,22 +49,22 @@ class Registration(unittest.TestCase):
         registered = run("regsvr32", "/s", WINDOWS_DLL)
         self.assertEqual(registered.returncode, 0, registered.stderr)
 
-        server = run("reg", "query", CLASS_KEY + r"\InprocServer32")
+        server = run("reg", "query", CLASS_KEY + r"\InprocServer32", "/reg:64")
         self.assertEqual(server.returncode, 0, server.stderr)
         server_values = values(server.stdout)
         self.assertEqual(server_values.get("(Default)", ("", ""))[0], "REG_SZ", server.stdout)
         self.assertEqual(server_values["(Default)"][1].lower(), WINDOWS_DLL.lower())
         self.assertEqual(server_values.get("ThreadingModel"), ("REG_SZ", "Both"), server.stdout)
 
-        named = run("reg", "query", CLASS_KEY, "/ve")
+        named = run("reg", "query", CLASS_KEY, "/ve", "/reg:64")
         self.assertEqual(named.returncode, 0, named.stderr)
         self.assertEqual(values(named.stdout).get("(Default)"), ("REG_SZ", "Korvex Camera Source"),
                          named.stdout)
 
         unregistered = run("regsvr32", "/u", "/s", WINDOWS_DLL)
         self.assertEqual(unregistered.returncode, 0, unregistered.stderr)
-        self.assertNotEqual(run("reg", "query", CLASS_KEY + r"\InprocServer32").returncode, 0)
-        self.assertNotEqual(run("reg", "query", CLASS_KEY).returncode, 0)
+        self.assertNotEqual(run("reg", "query", CLASS_KEY + r"\InprocServer32", "/reg:64").returncode, 0)
+        self.assertNotEqual(run("reg", "query", CLASS_KEY, "/reg:64").returncode, 0)
 
         # Removing what is not there is no failure.
         again = run("regsvr32", "/u", "/s", WINDOWS_DLL)

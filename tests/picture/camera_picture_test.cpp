@@ -47,7 +47,7 @@ class CameraPictureTest : public testing::Test {
   };
   static Picture buffer(PixelFormat format, uint32_t width, uint32_t height, uint32_t pitch) {
     Picture p;
-    p.bytes.assign(uint64_t{pitch} * height * (format == PixelFormat::nv12 ? 3 : 2) / 2 + 64, 0xEE);
+    p.bytes.assign(uint64_t{pitch} * height * (format == PixelFormat::yuy2 ? 2 : 3) / 2 + 64, 0xEE);
     p.buffer = PictureBuffer{format, width, height, p.bytes.data(), pitch};
     return p;
   }
@@ -275,6 +275,28 @@ TEST_F(CameraPictureTest, WritesYuy2FromTheSamePicture) {
     EXPECT_EQ(line[21], chroma[10]);
     EXPECT_EQ(line[22], frame.data[row * 640 + 11]);
     EXPECT_EQ(line[23], chroma[11]);
+  }
+}
+
+TEST_F(CameraPictureTest, WritesI420FromTheSamePicture) {
+  auto camera = make();
+  const Nv12Frame frame = gradient(640, 360, 5);
+  publish(frame);
+  // A pitch wider than the row: the chroma planes use half of it.
+  Picture out = buffer(PixelFormat::i420, 640, 360, 704);
+  ASSERT_EQ(camera.render(out.buffer), CameraPicture::Shown::frame);
+  const uint8_t* cb = out.bytes.data() + uint64_t{704} * 360;
+  const uint8_t* cr = cb + uint64_t{352} * 180;
+  for (uint32_t row : {0u, 1u, 179u}) {
+    const uint8_t* pairs = frame.data.data() + 640 * 360 + uint64_t{row} * 640;
+    for (uint32_t x : {0u, 7u, 319u}) {
+      EXPECT_EQ(cb[uint64_t{row} * 352 + x], pairs[2 * x]);
+      EXPECT_EQ(cr[uint64_t{row} * 352 + x], pairs[2 * x + 1]);
+    }
+  }
+  for (uint32_t row : {0u, 359u}) {
+    EXPECT_EQ(out.bytes[uint64_t{row} * 704 + 639], frame.data[uint64_t{row} * 640 + 639]);
+    EXPECT_EQ(out.bytes[uint64_t{row} * 704 + 640], 0xEE) << "luma padding written";
   }
 }
 
