@@ -106,7 +106,8 @@ class Microphone(unittest.TestCase):
         self.assertNotIn("audio", r.err.decode())
         self.pipewire.wait_for_node(NODE)
         props = self.pipewire.nodes()[NODE]
-        self.assertEqual(props["media.class"], "Audio/Source/Virtual")
+        self.assertEqual(props["media.class"], "Audio/Source")
+        self.assertIs(props["node.virtual"], True)
         self.assertEqual(props["node.description"], "Korvex Microphone")
         self.assertEqual(len(self.pipewire.ports(NODE, "output")), 1)  # mono
         # Nothing plays into the cable meanwhile.
