@@ -35,6 +35,9 @@ constexpr const char* kMediaClass = "Audio/Source";
 // cards do, from the start: recorders can be linked to it before (or
 // without) a session manager configuring it.
 constexpr const char* kPortConfig = "{ mode = dsp monitor = false control = false }";
+// The node's channel from the start: without it the node has no channel
+// volume until a recorder starts it, and sound settings show it at 0 %.
+constexpr const char* kPosition = "[ MONO ]";
 // The cycle until the server has said its own: PipeWire's default quantum.
 constexpr uint64_t kDefaultQuantum = 1024;
 // Cycles a late driver makes up for at once; more are let go.
@@ -46,23 +49,36 @@ std::string pipewire_error(const char* step, int res) {
   return fmt::format("{}: {}", step, spa_strerror(res));
 }
 
-// The length of the cycle the server asks of its driver. Servers since 0.3.68
-// ask through the clock's targets, which the driver applies at its next cycle;
-// older ones write the cycle itself.
+// The length of the cycle the server asks of its driver.
 struct Cycle {
   uint64_t duration;  // frames
   spa_fraction rate;  // seconds per frame
 };
 
+// How the server changes that length. From 0.3.68 on it asks through the
+// clock's targets, which the driver applies at its next tick, before it makes
+// that cycle's audio. Before, the server wrote the new length itself just
+// after the driver had made a cycle's audio for the old one, and recorders
+// got a cycle too long or too short: so there the node keeps the quantum
+// while it runs (a quantum the user forces still changes it).
+#if PW_CHECK_VERSION(0, 3, 68)
+constexpr const char* kLockQuantum = "false";
+
+Cycle server_cycle(spa_io_clock& clock) {
+  return {std::atomic_ref(clock.target_duration).load(), clock.target_rate};
+}
+#else
+constexpr const char* kLockQuantum = "true";
+
+Cycle server_cycle(spa_io_clock& clock) {
+  return {std::atomic_ref(clock.duration).load(), clock.rate};
+}
+#endif
+
 Cycle requested_cycle(spa_io_position* position) {
   if (position != nullptr) {
     // The server writes these from its own process.
-    spa_io_clock& clock = position->clock;
-#if PW_CHECK_VERSION(0, 3, 68)
-    const Cycle cycle{std::atomic_ref(clock.target_duration).load(), clock.target_rate};
-#else
-    const Cycle cycle{std::atomic_ref(clock.duration).load(), clock.rate};
-#endif
+    const Cycle cycle = server_cycle(position->clock);
     if (cycle.duration != 0 && cycle.rate.num != 0 && cycle.rate.denom != 0) {
       return cycle;
     }
@@ -140,6 +156,7 @@ class PipeWireMicrophone final : public OutputStream {
     pw_properties* props = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CLASS, kMediaClass, PW_KEY_NODE_NAME, kNodeName,
         PW_KEY_NODE_DESCRIPTION, std::string(kMicrophoneName).c_str(), PW_KEY_NODE_VIRTUAL, "true",
+        PW_KEY_NODE_LOCK_QUANTUM, kLockQuantum, SPA_KEY_AUDIO_POSITION, kPosition,
         "adapter.auto-port-config", kPortConfig, nullptr);
     stream_ = pw_stream_new(connection_->core(), "phone microphone", props);
     if (stream_ == nullptr) {

@@ -100,3 +100,11 @@ def longest_unbroken(samples):
 def frequency(samples):
     """Rising zero crossings per second."""
     return sum(1 for a, b in zip(samples, samples[1:]) if a < 0 <= b) * RATE / len(samples)
+
+
+def tone_figures(samples):
+    """(seconds, longest hole in ms, Hz) of the tone in a recording: its audible part."""
+    tone = audible(samples)
+    if not tone:
+        return 0.0, 0.0, 0.0
+    return len(tone) / RATE, longest_hole(tone) / RATE * 1000, frequency(tone)
