@@ -4,7 +4,14 @@ WirePlumber linking and configuring what clients make, and pipewire-pulse servin
 PulseAudio interface that browsers and call programs record through. Every instance has
 private runtime, home, configuration and state directories, so it meets no other server and
 no user's settings (WirePlumber keeps volumes and defaults in its state directory); stop()
-ends every daemon it started. A missing program fails the test."""
+ends every daemon it started, and what the bus started for them. A missing program fails
+the test.
+
+The bus starts the desktop portal (xdg-desktop-portal) and its permission store when a
+browser asks for them, nothing else (no document portal and its file system). The portal
+serves cameras only beside an access-dialog backend, which a desktop brings (GNOME's, KDE's)
+and this machine has none of: the session names a stand-in that is never asked, because
+camera access is already allowed, as it is once a user has said yes (allow_cameras)."""
 
 import json
 import os
@@ -12,7 +19,26 @@ import shutil
 
 from pipewire_daemon import PipeWireDaemon
 
-PROGRAMS = ("dbus-daemon", "pipewire", "wireplumber", "pipewire-pulse", "pactl")
+PROGRAMS = ("dbus-daemon", "dbus-send", "pipewire", "wireplumber", "pipewire-pulse", "pactl")
+BUS_SERVICES = ("org.freedesktop.portal.Desktop", "org.freedesktop.impl.portal.PermissionStore")
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path={root}/bus</listen>
+  <servicedir>{root}/services</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+ACCESS_PORTAL = """[portal]
+DBusName=org.freedesktop.impl.portal.desktop.korvextest
+Interfaces=org.freedesktop.impl.portal.Access;
+UseIn=korvex-test
+"""
 
 
 class DesktopSession(PipeWireDaemon):
@@ -33,10 +59,21 @@ class DesktopSession(PipeWireDaemon):
         for name in ("PIPEWIRE_CONFIG_DIR", "PULSE_RUNTIME_PATH", "PULSE_COOKIE"):
             self.client_env.pop(name, None)
         os.makedirs(home)
-        # The bus starts the services it activates (the desktop portal among them) with
-        # its own environment, which is this one.
-        self.spawn("dbus-daemon", ["dbus-daemon", "--session", "--nofork", "--nosyslog",
-                                   "--address", self.client_env["DBUS_SESSION_BUS_ADDRESS"]])
+        services = os.path.join(self.root, "services")
+        portals = os.path.join(self.root, "portals")
+        os.makedirs(services)
+        os.makedirs(portals)
+        for name in BUS_SERVICES:
+            shutil.copy(f"/usr/share/dbus-1/services/{name}.service", services)
+        with open(os.path.join(portals, "access.portal"), "w") as f:
+            f.write(ACCESS_PORTAL)
+        self.client_env["XDG_DESKTOP_PORTAL_DIR"] = portals
+        config = os.path.join(self.root, "bus.conf")
+        with open(config, "w") as f:
+            f.write(BUS_CONFIG.format(root=self.root))
+        # The bus starts the services it activates with its own environment: this one.
+        self.spawn("dbus-daemon", ["dbus-daemon", "--nofork", "--nosyslog",
+                                   f"--config-file={config}"])
         self.wait_until("the session bus did not come up",
                         lambda: os.path.exists(os.path.join(self.root, "bus")))
         self.spawn("pipewire", ["pipewire"])
@@ -55,6 +92,14 @@ class DesktopSession(PipeWireDaemon):
         self.spawn("pipewire-pulse", ["pipewire-pulse"])
         self.wait_until("pipewire-pulse did not start",
                         lambda: self.run("pactl", "info", check=False).returncode == 0)
+
+    def allow_cameras(self):
+        """What a user's yes to the portal's camera dialog leaves in its permission store."""
+        self.run("dbus-send", "--session", "--print-reply",
+                 "--dest=org.freedesktop.impl.portal.PermissionStore",
+                 "/org/freedesktop/impl/portal/PermissionStore",
+                 "org.freedesktop.impl.portal.PermissionStore.SetPermission", "string:devices",
+                 "boolean:true", "string:camera", "string:", "array:string:yes")
 
     def pulse_sources(self):
         """{name: (description, volume percentages, muted)} of every source pipewire-pulse

@@ -156,13 +156,17 @@ class PipeWireDaemon:
             self.run("pw-link", output, input_port)
 
     def stop(self):
-        """Ends every daemon, the last started first, and removes the directories."""
+        """Ends every daemon and what it started (its process group), the last started
+        first, and removes the directories."""
         for _, proc in reversed(self.daemons):
-            if proc.poll() is None:
-                proc.send_signal(signal.SIGTERM)
+            for sig in (signal.SIGTERM, signal.SIGKILL):
+                try:
+                    os.killpg(proc.pid, sig)
+                except ProcessLookupError:
+                    break
                 try:
                     proc.wait(timeout=10)
+                    break
                 except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+                    pass
         shutil.rmtree(self.root, ignore_errors=True)
