@@ -65,6 +65,12 @@ class Browser(unittest.TestCase):
         self.session.allow_cameras()
         r = self.start(["--no-audio"])
         self.session.wait_for_node("korvex-camera")
+        # Debian's Chromium looks for cameras only as V4L2 devices until its PipeWire camera
+        # support is switched on.
+        without = self.browse(f"camera.html?width={WIDTH}&height={HEIGHT}&seconds=1")
+        self.assertEqual(self.pages.next_post("result", 60),
+                         {"error": "no Korvex camera", "cameras": []})
+        without.stop()
         self.browse(f"camera.html?width={WIDTH}&height={HEIGHT}&seconds=4",
                     ["WebRtcPipeWireCamera"])
         reading = self.pages.next_post("reading", 60)

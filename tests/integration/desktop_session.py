@@ -90,8 +90,9 @@ class DesktopSession(PipeWireDaemon):
             and o["info"]["props"].get("application.name") == "WirePlumber [export]"
             for o in self.objects()))
         self.spawn("pipewire-pulse", ["pipewire-pulse"])
-        self.wait_until("pipewire-pulse did not start",
-                        lambda: self.run("pactl", "info", check=False).returncode == 0)
+        # What `pactl info` says on such a desktop.
+        self.wait_until("pipewire-pulse did not start", lambda: "Server Name: PulseAudio (on "
+                        "PipeWire " in self.run("pactl", "info", check=False).stdout)
 
     def allow_cameras(self):
         """What a user's yes to the portal's camera dialog leaves in its permission store."""
