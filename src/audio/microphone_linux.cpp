@@ -38,6 +38,11 @@ constexpr const char* kPortConfig = "{ mode = dsp monitor = false control = fals
 // The node's channel from the start: without it the node has no channel
 // volume until a recorder starts it, and sound settings show it at 0 %.
 constexpr const char* kPosition = "[ MONO ]";
+// The node keeps the graph's quantum while it runs: when another recorder
+// joined asking for a shorter one, the first lost or missed a cycle of the
+// phone's audio (PipeWire 0.3.65 and 1.4). A quantum the user forces still
+// applies, at the cost of a little audio once.
+constexpr const char* kLockQuantum = "true";
 // The cycle until the server has said its own: PipeWire's default quantum.
 constexpr uint64_t kDefaultQuantum = 1024;
 // Cycles a late driver makes up for at once; more are let go.
@@ -58,18 +63,12 @@ struct Cycle {
 // How the server changes that length. From 0.3.68 on it asks through the
 // clock's targets, which the driver applies at its next tick, before it makes
 // that cycle's audio. Before, the server wrote the new length itself just
-// after the driver had made a cycle's audio for the old one, and recorders
-// got a cycle too long or too short: so there the node keeps the quantum
-// while it runs (a quantum the user forces still changes it).
+// after the driver had made a cycle's audio for the old one.
 #if PW_CHECK_VERSION(0, 3, 68)
-constexpr const char* kLockQuantum = "false";
-
 Cycle server_cycle(spa_io_clock& clock) {
   return {std::atomic_ref(clock.target_duration).load(), clock.target_rate};
 }
 #else
-constexpr const char* kLockQuantum = "true";
-
 Cycle server_cycle(spa_io_clock& clock) {
   return {std::atomic_ref(clock.duration).load(), clock.rate};
 }
