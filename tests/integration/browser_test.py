@@ -71,7 +71,7 @@ class Browser(unittest.TestCase):
         self.assertEqual(self.pages.next_post("result", 60),
                          {"error": "no Korvex camera", "cameras": []})
         without.stop()
-        self.browse(f"camera.html?width={WIDTH}&height={HEIGHT}&seconds=4",
+        self.browse(f"camera.html?width={WIDTH}&height={HEIGHT}&seconds=5",
                     ["WebRtcPipeWireCamera"])
         reading = self.pages.next_post("reading", 60)
         self.assertEqual(reading["cameras"], ["Korvex"])
