@@ -51,8 +51,11 @@ def recorded_tone(receiver, recording, seconds):
 def simulated_tone(seconds, level=0.5):
     """The phone simulator (KORVEX_PHONE_SIM) streams a 1 kHz tone at `level` of full scale
     beside a small picture; returns how many seconds of it were sent (on a busy machine the
-    simulator's time may run out before its last messages)."""
-    sim = subprocess.run([os.environ["KORVEX_PHONE_SIM"], "--host", "127.0.0.1", "--duration",
+    simulator's time may run out before its last messages). A phone is a device of its own:
+    the simulator runs at the lowest real-time priority, so that this machine's load does
+    not hold its messages back."""
+    sim = subprocess.run(["chrt", "--rr", "1", os.environ["KORVEX_PHONE_SIM"], "--host",
+                          "127.0.0.1", "--duration",
                           str(seconds), "--size", "64x64", "--fps", "5", "--audio", "tone",
                           "--tone-hz", "1000", "--tone-level", str(level)],
                          capture_output=True, text=True, timeout=seconds + 60)

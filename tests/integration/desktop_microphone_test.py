@@ -38,16 +38,16 @@ class DesktopMicrophone(unittest.TestCase):
         self.receiver.wait_for(lambda r: b"-> listening on TCP 45334\n" in r.out, 30)
         self.session.wait_for_node(NODE)
 
-    def assert_whole(self, samples, sent, slack=0.0):
+    def assert_whole(self, samples, sent, slack=0.0, hole_ms=2.0):
         """The phone's tone, all of it and nothing more (but `slack` seconds), with no hole
-        over 2 ms."""
-        seconds, hole_ms, hz = tone_figures(samples)
+        over `hole_ms`."""
+        seconds, longest_ms, hz = tone_figures(samples)
         print(f"\ntone {seconds:.3f} s of {sent:.2f} s sent, at {hz:.1f} Hz, longest hole "
-              f"{hole_ms:.2f} ms", flush=True)
+              f"{longest_ms:.2f} ms", flush=True)
         # The receiver's own view, for a failure: its audio figures and what it reported.
         seen = (UNDERRUNS.findall(self.receiver.out.decode()), self.receiver.err.decode())
         self.assertAlmostEqual(seconds, sent, delta=LENGTH_DELTA + slack, msg=seen)
-        self.assertLessEqual(hole_ms, 2.0, seen)
+        self.assertLessEqual(longest_ms, hole_ms, seen)
         self.assertAlmostEqual(hz, 1000, delta=10, msg=seen)
 
     def assert_nothing_lost(self):
@@ -104,10 +104,12 @@ class DesktopMicrophone(unittest.TestCase):
         time.sleep(0.3)
         # A forced quantum costs a little audio once, as it does with PipeWire's own drivers
         # (a null sink fed by pacat and recorded by parec loses 5 ms on 0.3.65, 11 ms on
-        # 1.4): the microphone loses at most 30 ms (16-21 ms on 0.3.65, which changes the
-        # cycle under a driver that has made its audio; 27 ms on 1.4, which restarts a
-        # driver that keeps its quantum), and no hole opens.
-        self.assert_whole(recorder.stop(), sent, slack=0.03 - LENGTH_DELTA)
+        # 1.4, sometimes as a hole of one new cycle): the microphone loses at most 30 ms
+        # (16-21 ms on 0.3.65, which changes the cycle under a driver that has made its
+        # audio; 27 ms on 1.4, which restarts a driver that keeps its quantum), and no hole
+        # opens longer than one cycle of 256.
+        self.assert_whole(recorder.stop(), sent, slack=0.03 - LENGTH_DELTA,
+                          hole_ms=256 / 48 + 0.01)
         self.assert_nothing_lost()
 
 
