@@ -28,6 +28,10 @@ packages=(
   # the camera on Linux (a PipeWire node), and the server, tools and GStreamer
   # reader its test runs
   libpipewire-0.3-dev pipewire pipewire-bin gstreamer1.0-pipewire gstreamer1.0-tools
+  # the Linux desktop the desktop tests run: its session manager, the PulseAudio
+  # interface browsers record through, the portal that gives browsers cameras,
+  # and the browser
+  wireplumber pipewire-pulse xdg-desktop-portal chromium
   # fuzzing: clang with libFuzzer
   clang libclang-rt-14-dev
   # test helpers

@@ -1,8 +1,8 @@
 // The microphone on PipeWire: an output stream exported as an audio source
 // node that desktop sound settings, browsers and call programs list as an
-// input. Nothing downstream of a virtual source keeps time, so the node is
-// its own driver: a timer on the stream's data loop (real-time where the
-// system allows) starts one graph cycle per quantum of the server while
+// input. Nothing downstream of a source fed by a program keeps time, so the
+// node is its own driver: a timer on the stream's data loop (real-time where
+// the system allows) starts one graph cycle per quantum of the server while
 // someone records, and the server pauses the node (and with it the timer)
 // when nobody does.
 
@@ -11,48 +11,82 @@
 #include <spa/param/audio/format-utils.h>
 #include <spa/utils/result.h>
 
-#include <time.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <mutex>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "audio/microphone.hpp"
+#include "pipewire/clock_linux.hpp"
+#include "pipewire/connection_linux.hpp"
 
 namespace korvex::audio {
 namespace {
 
 constexpr const char* kNodeName = "korvex-microphone";
-constexpr const char* kMediaClass = "Audio/Source/Virtual";
+// A source with output ports, as the session manager configures it. Not
+// "Audio/Source/Virtual": WirePlumber takes that for the capture side of a
+// virtual sink and gives the node input ports, which a source cannot start.
+constexpr const char* kMediaClass = "Audio/Source";
 // The node shows one port per channel in the graph's own format, as sound
 // cards do, from the start: recorders can be linked to it before (or
 // without) a session manager configuring it.
 constexpr const char* kPortConfig = "{ mode = dsp monitor = false control = false }";
+// The node's channel from the start: without it the node has no channel
+// volume until a recorder starts it, and sound settings show it at 0 %.
+constexpr const char* kPosition = "[ MONO ]";
+// The node keeps the graph's quantum while it runs: when another recorder
+// joined asking for a shorter one, the first lost or missed a cycle of the
+// phone's audio (PipeWire 0.3.65 and 1.4). A quantum the user forces still
+// applies, at the cost of a little audio once.
+constexpr const char* kLockQuantum = "true";
 // The cycle until the server has said its own: PipeWire's default quantum.
 constexpr uint64_t kDefaultQuantum = 1024;
 // Cycles a late driver makes up for at once; more are let go.
 constexpr uint64_t kMaxCatchUp = 4;
 // How long play() waits for the node, and withdraw() for its removal.
-constexpr std::chrono::seconds kServerWait{5};
-
-void init_pipewire() {
-  static std::once_flag once;
-  std::call_once(once, [] { pw_init(nullptr, nullptr); });
-}
-
-uint64_t monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * SPA_NSEC_PER_SEC + static_cast<uint64_t>(now.tv_nsec);
-}
+constexpr int64_t kServerWaitNs = 5'000'000'000;
 
 std::string pipewire_error(const char* step, int res) {
   return fmt::format("{}: {}", step, spa_strerror(res));
+}
+
+// The length of the cycle the server asks of its driver.
+struct Cycle {
+  uint64_t duration;  // frames
+  spa_fraction rate;  // seconds per frame
+};
+
+// How the server changes that length. From 0.3.68 on it asks through the
+// clock's targets, which the driver applies at its next tick, before it makes
+// that cycle's audio. Before, the server wrote the new length itself just
+// after the driver had made a cycle's audio for the old one.
+#if PW_CHECK_VERSION(0, 3, 68)
+Cycle server_cycle(spa_io_clock& clock) {
+  return {std::atomic_ref(clock.target_duration).load(), clock.target_rate};
+}
+#else
+Cycle server_cycle(spa_io_clock& clock) {
+  return {std::atomic_ref(clock.duration).load(), clock.rate};
+}
+#endif
+
+Cycle requested_cycle(spa_io_position* position) {
+  if (position != nullptr) {
+    // The server writes these from its own process.
+    const Cycle cycle = server_cycle(position->clock);
+    if (cycle.duration != 0 && cycle.rate.num != 0 && cycle.rate.denom != 0) {
+      return cycle;
+    }
+  }
+  return {kDefaultQuantum, {1, kMicrophoneConfig.sample_rate}};
+}
+
+uint64_t cycle_ns(const Cycle& cycle) {
+  return cycle.duration * SPA_NSEC_PER_SEC * cycle.rate.num / cycle.rate.denom;
 }
 
 class PipeWireMicrophone;
@@ -84,63 +118,46 @@ class PipeWireMicrophone final : public OutputStream {
       std::lock_guard hold(registry().lock);
       std::erase(registry().live, this);
     }
-    // After the loop thread has stopped no callback of ours runs, and the
-    // objects below belong to this thread alone.
-    if (running_) {
-      pw_thread_loop_stop(loop_);
+    if (connection_ == nullptr) {
+      return;
     }
-    // The ticks go before the stream they trigger.
-    if (tick_ != nullptr) {
-      in_data_loop([this] { pw_loop_destroy_source(data_loop_, tick_); });
+    {
+      pipewire::Connection::Lock lock(*connection_);
+      // The ticks go before the stream they trigger.
+      if (tick_ != nullptr) {
+        in_data_loop([this] { pw_loop_destroy_source(data_loop_, tick_); });
+      }
+      if (stream_ != nullptr) {
+        spa_hook_remove(&stream_listener_);
+        pw_stream_destroy(stream_);
+      }
     }
-    if (stream_ != nullptr) {
-      spa_hook_remove(&stream_listener_);
-      pw_stream_destroy(stream_);
-    }
-    if (core_ != nullptr) {
-      spa_hook_remove(&core_listener_);
-      pw_core_disconnect(core_);
-    }
-    if (context_ != nullptr) {
-      pw_context_destroy(context_);
-    }
-    if (loop_ != nullptr) {
-      pw_thread_loop_destroy(loop_);
-    }
+    connection_.reset();  // before the fields its loop thread uses
   }
 
   // Connects to the server and makes the stream, not yet exported.
   Result<void> setup() {
-    loop_ = pw_thread_loop_new("korvex-mic", nullptr);
-    if (loop_ == nullptr) {
-      return fail(pipewire_error("pw_thread_loop_new", -errno));
+    auto connection = pipewire::Connection::start();
+    if (!connection) {
+      return fail(connection.error());
     }
-    // The real-time client configuration: the data loop, which renders and
-    // keeps the graph's time, gets a real-time priority where allowed.
-    context_ = pw_context_new(pw_thread_loop_get_loop(loop_),
-                              pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
-    if (context_ == nullptr) {
-      return fail(pipewire_error("pw_context_new", -errno));
+    connection_ = std::move(connection.value());
+    data_loop_ = connection_->data_loop();
+    if (auto connected = connection_->connect({
+            .done = [this](int seq) { on_core_done(seq); },
+            .error = [this](std::string text) { fail_with("PipeWire: " + text); },
+        });
+        !connected) {
+      return connected;
     }
-    data_loop_ = pw_data_loop_get_loop(pw_context_get_data_loop(context_));
-    core_ = pw_context_connect(context_, nullptr, 0);
-    if (core_ == nullptr) {
-      return fail(pipewire_error("connect to PipeWire", -errno));
-    }
-    static constexpr pw_core_events kCoreEvents = [] {
-      pw_core_events events{};
-      events.version = PW_VERSION_CORE_EVENTS;
-      events.done = &PipeWireMicrophone::on_core_done;
-      events.error = &PipeWireMicrophone::on_core_error;
-      return events;
-    }();
-    pw_core_add_listener(core_, &core_listener_, &kCoreEvents, this);
 
+    pipewire::Connection::Lock lock(*connection_);
     pw_properties* props = pw_properties_new(
         PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CLASS, kMediaClass, PW_KEY_NODE_NAME, kNodeName,
-        PW_KEY_NODE_DESCRIPTION, std::string(kMicrophoneName).c_str(), "adapter.auto-port-config",
-        kPortConfig, nullptr);
-    stream_ = pw_stream_new(core_, "phone microphone", props);
+        PW_KEY_NODE_DESCRIPTION, std::string(kMicrophoneName).c_str(), PW_KEY_NODE_VIRTUAL, "true",
+        PW_KEY_NODE_LOCK_QUANTUM, kLockQuantum, SPA_KEY_AUDIO_POSITION, kPosition,
+        "adapter.auto-port-config", kPortConfig, nullptr);
+    stream_ = pw_stream_new(connection_->core(), "phone microphone", props);
     if (stream_ == nullptr) {
       return fail(pipewire_error("pw_stream_new", -errno));
     }
@@ -164,11 +181,6 @@ class PipeWireMicrophone final : public OutputStream {
 
   // Exports the node and waits until the server holds it.
   Result<void> play() override {
-    if (int res = pw_thread_loop_start(loop_); res < 0) {
-      return fail(pipewire_error("pw_thread_loop_start", res));
-    }
-    running_ = true;
-
     spa_audio_info_raw info{};
     info.format = SPA_AUDIO_FORMAT_F32;
     info.rate = kMicrophoneConfig.sample_rate;
@@ -181,52 +193,36 @@ class PipeWireMicrophone final : public OutputStream {
     const auto flags = static_cast<pw_stream_flags>(
         PW_STREAM_FLAG_DRIVER | PW_STREAM_FLAG_MAP_BUFFERS | PW_STREAM_FLAG_RT_PROCESS);
 
-    pw_thread_loop_lock(loop_);
-    Result<void> result;
+    pipewire::Connection::Lock lock(*connection_);
     if (int res = pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY, flags, params, 1);
         res < 0) {
-      result = fail(pipewire_error("pw_stream_connect", res));
-    } else if (!wait_until([this] { return exported_ || !failure_.empty(); })) {
-      result = fail("PipeWire: the server did not create the microphone in time");
-    } else if (!failure_.empty()) {
-      result = fail(failure_);
-    } else {
-      // From here on failures go to the error callback.
-      reporting_ = true;
+      return fail(pipewire_error("pw_stream_connect", res));
     }
-    pw_thread_loop_unlock(loop_);
-    return result;
+    if (!connection_->wait([this] { return exported_ || !failure_.empty(); }, kServerWaitNs)) {
+      return fail("PipeWire: the server did not create the microphone in time");
+    }
+    if (!failure_.empty()) {
+      return fail(failure_);
+    }
+    // From here on failures go to the error callback.
+    reporting_ = true;
+    return {};
   }
 
   // Removes the node and waits until the server has done so.
   void withdraw() {
-    pw_thread_loop_lock(loop_);
+    pipewire::Connection::Lock lock(*connection_);
     if (exported_ && failure_.empty()) {
       withdrawing_ = true;
       drive(false);
       pw_stream_disconnect(stream_);
       synced_ = false;
-      sync_seq_ = pw_core_sync(core_, PW_ID_CORE, 0);
-      wait_until([this] { return synced_ || !failure_.empty(); });
+      sync_seq_ = pw_core_sync(connection_->core(), PW_ID_CORE, 0);
+      connection_->wait([this] { return synced_ || !failure_.empty(); }, kServerWaitNs);
     }
-    pw_thread_loop_unlock(loop_);
   }
 
  private:
-  // Waits on the loop, whose lock the caller holds, until `done` holds or
-  // kServerWait has passed; true when `done` holds.
-  template <class Done>
-  bool wait_until(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + kServerWait;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        return false;
-      }
-      pw_thread_loop_timed_wait(loop_, 1);
-    }
-    return true;
-  }
-
   // Loop thread: the first failure ends the microphone. Before play() has
   // returned it is play()'s result; after, the error callback's.
   void fail_with(std::string error) {
@@ -235,28 +231,10 @@ class PipeWireMicrophone final : public OutputStream {
       return;
     }
     failure_ = std::move(error);
-    pw_thread_loop_signal(loop_, false);
+    connection_->signal();
     if (reporting_ && !withdrawing_) {
       on_error_(failure_);
     }
-  }
-
-  // Data thread: the period of the server's cycle, from what it wrote into
-  // the node's position.
-  uint64_t period_ns() const {
-    spa_io_position* position = position_.load();
-    uint64_t duration = kDefaultQuantum;
-    uint64_t rate = kMicrophoneConfig.sample_rate;
-    if (position != nullptr) {
-      // The server writes these from its own process.
-      const uint64_t server_duration = std::atomic_ref(position->clock.duration).load();
-      const uint32_t server_rate = std::atomic_ref(position->clock.rate.denom).load();
-      if (server_duration != 0 && server_rate != 0) {
-        duration = server_duration;
-        rate = server_rate;
-      }
-    }
-    return duration * SPA_NSEC_PER_SEC / rate;
   }
 
   // Runs `work` on the data loop's thread and waits for it; at once when
@@ -275,7 +253,7 @@ class PipeWireMicrophone final : public OutputStream {
   // Data thread, like everything about the ticks: they start at once.
   void start_ticking() {
     ticking_ = true;
-    next_tick_ns_ = monotonic_ns();
+    next_tick_ns_ = pipewire::monotonic_ns();
     arm_tick();
   }
 
@@ -295,21 +273,35 @@ class PipeWireMicrophone final : public OutputStream {
     in_data_loop([this, on] { on ? start_ticking() : stop_ticking(); });
   }
 
-  // One graph cycle per quantum of the server, as it is now. Each tick is
-  // due one period after the one before it, not after it ran: cycles a busy
-  // machine delayed are made up for at once, so the graph keeps real time
-  // and the phone's audio is not trimmed for piling up. After a longer
+  // One graph cycle per tick, each as long as the server asks at the time,
+  // so a change of the graph's quantum applies at the next cycle. Each tick
+  // is due one cycle after the one before it, not after it ran, and the
+  // cycle is stamped with that time, as the server's own drivers do: cycles
+  // a busy machine delayed are made up for at once, so the graph keeps real
+  // time and the phone's audio is not trimmed for piling up. After a longer
   // stall it starts over from now.
   static void on_tick(void* data, uint64_t) {
     auto* self = static_cast<PipeWireMicrophone*>(data);
     if (!self->ticking_) {
       return;
     }
+    spa_io_position* position = self->position_.load();
+    const Cycle cycle = requested_cycle(position);
+    const uint64_t start = self->next_tick_ns_;
+    self->next_tick_ns_ += cycle_ns(cycle);
+    if (position != nullptr) {
+      spa_io_clock& clock = position->clock;
+      clock.nsec = start;
+      clock.position += clock.duration;
+      clock.rate = cycle.rate;
+      clock.duration = cycle.duration;
+      clock.delay = 0;
+      clock.rate_diff = 1.0;
+      clock.next_nsec = self->next_tick_ns_;
+    }
     pw_stream_trigger_process(self->stream_);
-    const uint64_t period = self->period_ns();
-    const uint64_t now = monotonic_ns();
-    self->next_tick_ns_ += period;
-    if (self->next_tick_ns_ + kMaxCatchUp * period < now) {
+    const uint64_t now = pipewire::monotonic_ns();
+    if (self->next_tick_ns_ + kMaxCatchUp * cycle_ns(cycle) < now) {
       self->next_tick_ns_ = now;
     }
     self->arm_tick();
@@ -327,7 +319,7 @@ class PipeWireMicrophone final : public OutputStream {
       case PW_STREAM_STATE_PAUSED:
         self->drive(false);
         self->exported_ = true;
-        pw_thread_loop_signal(self->loop_, false);
+        self->connection_->signal();
         break;
       case PW_STREAM_STATE_ERROR:
         self->fail_with(fmt::format("PipeWire stream: {}", error ? error : "failed"));
@@ -375,47 +367,23 @@ class PipeWireMicrophone final : public OutputStream {
     out.chunk->offset = 0;
     out.chunk->stride = stride;
     out.chunk->size = bytes;
-    if (position != nullptr && pw_stream_is_driving(self->stream_)) {
-      // The driver keeps the graph's clock: this cycle starts now.
-      spa_io_clock& clock = position->clock;
-      const uint64_t now = monotonic_ns();
-      clock.nsec = now;
-      clock.position += clock.duration;
-      clock.delay = 0;
-      clock.rate_diff = 1.0;
-      clock.next_nsec =
-          now + clock.duration * SPA_NSEC_PER_SEC * clock.rate.num / std::max(clock.rate.denom, 1u);
-    }
     pw_stream_queue_buffer(self->stream_, buffer);
   }
 
-  static void on_core_done(void* data, uint32_t id, int seq) {
-    auto* self = static_cast<PipeWireMicrophone*>(data);
-    if (id == PW_ID_CORE && seq == self->sync_seq_) {
-      self->synced_ = true;
-      pw_thread_loop_signal(self->loop_, false);
-    }
-  }
-
-  static void on_core_error(void* data, uint32_t id, int, int res, const char* message) {
-    // Errors about the stream's own node come through its state.
-    if (id == PW_ID_CORE) {
-      static_cast<PipeWireMicrophone*>(data)->fail_with(
-          fmt::format("PipeWire: {}", message != nullptr ? message : spa_strerror(res)));
+  void on_core_done(int seq) {
+    if (seq == sync_seq_) {
+      synced_ = true;
+      connection_->signal();
     }
   }
 
   DataCallback on_data_;    // data thread
   ErrorCallback on_error_;  // loop thread
-  pw_thread_loop* loop_ = nullptr;
-  pw_context* context_ = nullptr;
-  pw_core* core_ = nullptr;
-  spa_hook core_listener_{};
+  std::unique_ptr<pipewire::Connection> connection_;
   pw_stream* stream_ = nullptr;
   spa_hook stream_listener_{};
-  pw_loop* data_loop_ = nullptr;  // the context's, where the stream renders
+  pw_loop* data_loop_ = nullptr;  // the connection's, where the stream renders
   spa_source* tick_ = nullptr;    // on the data loop
-  bool running_ = false;          // the loop thread was started
   std::atomic<spa_io_position*> position_{nullptr};
   // Guarded by the loop's lock.
   bool exported_ = false;     // the server created the node
@@ -423,10 +391,10 @@ class PipeWireMicrophone final : public OutputStream {
   bool withdrawing_ = false;  // the node is being removed on purpose
   bool synced_ = false;
   int sync_seq_ = -1;
+  std::string failure_;  // the first failure; empty while all is well
   // Data thread.
   bool ticking_ = false;       // the node drives a running graph
   uint64_t next_tick_ns_ = 0;  // when the next cycle is due, on the monotonic clock
-  std::string failure_;        // the first failure; empty while all is well
 };
 
 class PipeWireMicrophoneHost final : public MicrophoneHost {
@@ -434,27 +402,13 @@ class PipeWireMicrophoneHost final : public MicrophoneHost {
   std::string_view server_name() const override { return "PipeWire"; }
 
   bool server_running() override {
-    init_pipewire();
-    pw_loop* loop = pw_loop_new(nullptr);
-    if (loop == nullptr) {
-      return false;
-    }
-    pw_context* context = pw_context_new(loop, nullptr, 0);
-    pw_core* core = context != nullptr ? pw_context_connect(context, nullptr, 0) : nullptr;
-    const bool running = core != nullptr;
-    if (core != nullptr) {
-      pw_core_disconnect(core);
-    }
-    if (context != nullptr) {
-      pw_context_destroy(context);
-    }
-    pw_loop_destroy(loop);
-    return running;
+    auto connection = pipewire::Connection::start();
+    return connection &&
+           connection.value()->connect({.done = [](int) {}, .error = [](std::string) {}});
   }
 
   Result<std::unique_ptr<OutputStream>> create(DataCallback on_data,
                                                ErrorCallback on_error) override {
-    init_pipewire();
     // A microphone that goes away unregisters itself, so the registry's lock
     // is not held while one may.
     auto microphone = std::make_unique<PipeWireMicrophone>(std::move(on_data), std::move(on_error));

@@ -2,7 +2,6 @@
 #include <spa/param/video/format.h>
 #include <spa/pod/builder.h>
 #include <spa/utils/result.h>
-#include <time.h>
 
 #include <algorithm>
 #include <optional>
@@ -12,6 +11,7 @@
 #include "camera/packed_picture.hpp"
 #include "camera/pipewire_camera_linux.hpp"
 #include "camera/pipewire_format_linux.hpp"
+#include "pipewire/clock_linux.hpp"
 
 namespace korvex::camera {
 namespace {
@@ -52,12 +52,6 @@ Result<std::vector<NodeFormat>> node_formats(PipeWireSession& session, uint32_t 
     return fail(answered.error());
   }
   return formats;
-}
-
-int64_t monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
 // One picture as the stream delivered it, copied out of its buffer so that
@@ -219,7 +213,8 @@ class PipeWireReader final : public Reader {
       picture.stride = data.chunk->stride > 0 ? static_cast<uint32_t>(data.chunk->stride) : 0;
       const auto* header = static_cast<const spa_meta_header*>(
           spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
-      const int64_t ns = header != nullptr ? header->pts : monotonic_ns();
+      const int64_t ns =
+          header != nullptr ? header->pts : static_cast<int64_t>(pipewire::monotonic_ns());
       picture.time = ns / 100;
       if (size > 0) {
         picture_ = std::move(picture);

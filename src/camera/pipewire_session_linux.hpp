@@ -39,18 +39,12 @@ class PipeWireSession {
   // The server's first error, empty while there is none.
   const std::string& error() const { return error_; }
   // Wakes a wait(); for events that change what it waits for.
-  void signal() { pw_thread_loop_signal(connection_->thread_loop(), false); }
+  void signal() { connection_->signal(); }
   // Waits, lock held, until `done()` holds, the server fails or `limit_ns`
   // has passed; says whether `done()` held.
   template <class Done>
   bool wait(Done done, int64_t limit_ns) {
-    timespec deadline{};
-    pw_thread_loop_get_time(connection_->thread_loop(), &deadline, limit_ns);
-    while (!done() && error_.empty()) {
-      if (pw_thread_loop_timed_wait_full(connection_->thread_loop(), &deadline) != 0) {
-        break;
-      }
-    }
+    connection_->wait([&] { return done() || !error_.empty(); }, limit_ns);
     return done();
   }
   // A round trip: once it returns true, every event of what was asked before

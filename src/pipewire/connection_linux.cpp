@@ -32,7 +32,11 @@ Result<std::unique_ptr<Connection>> Connection::start() {
   if (connection->thread_loop_ == nullptr) {
     return fail("PipeWire: loop: " + platform::last_os_error_text());
   }
-  connection->context_ = pw_context_new(connection->loop(), nullptr, 0);
+  // The real-time client configuration: the data loop, where the microphone
+  // renders and keeps the graph's time, gets a real-time priority where the
+  // system allows. Streams that process on the loop thread are not affected.
+  connection->context_ = pw_context_new(
+      connection->loop(), pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
   if (connection->context_ == nullptr) {
     return fail("PipeWire: context: " + platform::last_os_error_text());
   }

@@ -2,10 +2,12 @@
 
 // A connection to the user's PipeWire server on a loop thread of its own, the
 // part every PipeWire client of the program shares: the thread loop, the
-// context and the core, torn down in the order the library needs.
+// context and the core, torn down in the order the library needs, and the one
+// bounded wait for the server's answers.
 
 #include <pipewire/pipewire.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -50,6 +52,23 @@ class Connection {
 
   pw_thread_loop* thread_loop() const { return thread_loop_; }
   pw_loop* loop() const { return pw_thread_loop_get_loop(thread_loop_); }
+  // Where streams that process in real time run: a thread of its own.
+  pw_loop* data_loop() const { return pw_data_loop_get_loop(pw_context_get_data_loop(context_)); }
+  // Wakes a wait(); for events that change what it waits for.
+  void signal() { pw_thread_loop_signal(thread_loop_, false); }
+  // Waits, with the lock held, until `done()` holds or `limit_ns` has passed;
+  // says whether `done()` held. The loop thread runs meanwhile.
+  template <class Done>
+  bool wait(Done done, int64_t limit_ns) {
+    timespec deadline{};
+    pw_thread_loop_get_time(thread_loop_, &deadline, limit_ns);
+    while (!done()) {
+      if (pw_thread_loop_timed_wait_full(thread_loop_, &deadline) != 0) {
+        return done();
+      }
+    }
+    return true;
+  }
   // With the lock held.
   pw_core* core() const { return core_; }
 

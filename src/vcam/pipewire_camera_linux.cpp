@@ -3,7 +3,6 @@
 #include <pipewire/pipewire.h>
 #include <spa/param/video/format-utils.h>
 #include <spa/utils/result.h>
-#include <time.h>
 
 #include <string>
 #include <unordered_map>
@@ -11,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "picture/camera_picture.hpp"
+#include "pipewire/clock_linux.hpp"
 #include "pipewire/connection_linux.hpp"
 #include "platform/console.hpp"
 #include "platform/os_error.hpp"
@@ -34,12 +34,6 @@ constexpr int kBuffers = 4;
 constexpr int64_t kAnswerTimeNs = 5'000'000'000;
 constexpr int64_t kGoodbyeTimeNs = 1'000'000'000;
 
-uint64_t monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1'000'000'000u + static_cast<uint64_t>(now.tv_nsec);
-}
-
 class PipeWireCamera final : public Camera {
  public:
   PipeWireCamera() : picture_(picture::CameraPicture::for_system()) {}
@@ -61,10 +55,6 @@ class PipeWireCamera final : public Camera {
   void note_error(std::string text);
   void set_timer(bool running);
   void destroy_node();
-  // Waits on the loop's condition, with its lock held, until `done` holds or
-  // `limit_ns` has passed; says whether `done` held.
-  template <class Done>
-  bool wait(Done done, int64_t limit_ns);
 
   static const pw_stream_events kStreamEvents;
 
@@ -172,7 +162,7 @@ Result<void> PipeWireCamera::start() {
     note_error(fmt::format("connecting the camera node: {}", spa_strerror(connected)));
   }
   // The node exists once the stream has reached the paused state.
-  const bool answered = wait(
+  const bool answered = connection_->wait(
       [this] {
         return !error_.empty() || state_ == PW_STREAM_STATE_PAUSED ||
                state_ == PW_STREAM_STATE_STREAMING;
@@ -199,21 +189,9 @@ void PipeWireCamera::shutdown() {
   if (error_.empty()) {
     goodbye_done_ = false;
     goodbye_seq_ = pw_core_sync(connection_->core(), PW_ID_CORE, 0);
-    wait([this] { return goodbye_done_ || !error_.empty(); }, kGoodbyeTimeNs);
+    connection_->wait([this] { return goodbye_done_ || !error_.empty(); }, kGoodbyeTimeNs);
   }
   pw_thread_loop_unlock(loop_);
-}
-
-template <class Done>
-bool PipeWireCamera::wait(Done done, int64_t limit_ns) {
-  timespec deadline{};
-  pw_thread_loop_get_time(loop_, &deadline, limit_ns);
-  while (!done()) {
-    if (pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) {
-      return done();
-    }
-  }
-  return true;
 }
 
 void PipeWireCamera::destroy_node() {
@@ -337,7 +315,7 @@ void PipeWireCamera::fill_buffer() {
       spa_buffer_find_meta_data(buffer, SPA_META_Header, sizeof(spa_meta_header)));
   if (header != nullptr) {
     header->flags = 0;
-    header->pts = static_cast<int64_t>(monotonic_ns());
+    header->pts = static_cast<int64_t>(pipewire::monotonic_ns());
     header->dts_offset = 0;
     header->seq = sequence_++;
   }

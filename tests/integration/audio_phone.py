@@ -2,7 +2,10 @@
 10 ms messages at their real pace, as the sender app does."""
 
 import math
+import os
+import re
 import socket
+import subprocess
 import time
 
 from audio_recording import audible
@@ -43,3 +46,19 @@ def recorded_tone(receiver, recording, seconds):
     receiver.wait_for(lambda r: b"phone disconnected" in r.err)
     time.sleep(0.3)
     return audible(recording.stop())
+
+
+def simulated_tone(seconds, level=0.5):
+    """The phone simulator (KORVEX_PHONE_SIM) streams a 1 kHz tone at `level` of full scale
+    beside a small picture; returns how many seconds of it were sent (on a busy machine the
+    simulator's time may run out before its last messages). A phone is a device of its own:
+    the simulator runs at the lowest real-time priority, so that this machine's load does
+    not hold its messages back."""
+    sim = subprocess.run(["chrt", "--rr", "1", os.environ["KORVEX_PHONE_SIM"], "--host",
+                          "127.0.0.1", "--duration",
+                          str(seconds), "--size", "64x64", "--fps", "5", "--audio", "tone",
+                          "--tone-hz", "1000", "--tone-level", str(level)],
+                         capture_output=True, text=True, timeout=seconds + 60)
+    if sim.returncode != 0:
+        raise AssertionError(f"the phone simulator failed: {sim.stderr}")
+    return int(re.search(r"\baudio=(\d+)", sim.stdout).group(1)) / 100

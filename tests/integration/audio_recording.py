@@ -16,29 +16,33 @@ class SampleFile:
     """What a recording program writes: raw 16-bit samples in a file of its own, read when the
     program is stopped."""
 
-    def __init__(self, prefix, channels):
+    def __init__(self, prefix, channels, suffix=".raw"):
         self.channels = channels
-        self.file = tempfile.NamedTemporaryFile(prefix=prefix, suffix=".raw")
+        self.file = tempfile.NamedTemporaryFile(prefix=prefix, suffix=suffix)
         self.proc = None
 
     def record(self, command, env, stdout):
         self.proc = subprocess.Popen(command, env=env, stdout=stdout, stderr=subprocess.DEVNULL)
 
-    def wait_for_samples(self, failure):
-        """Until the first samples are in the file; raises `failure` after 20 s or when the
-        program ends first."""
+    def wait_for_samples(self, failure, after=0):
+        """Until the first samples are in the file (past its first `after` bytes); raises
+        `failure` after 20 s or when the program ends first."""
         deadline = time.monotonic() + 20
-        while os.path.getsize(self.file.name) == 0:
+        while os.path.getsize(self.file.name) <= after:
             if time.monotonic() > deadline or self.proc.poll() is not None:
                 raise AssertionError(failure)
             time.sleep(0.02)
+
+    def payload(self, data):
+        """The samples in what the program wrote: all of it, unless it writes a header."""
+        return data
 
     def stop(self):
         """The first channel's samples."""
         self.proc.terminate()
         self.proc.wait()
         with open(self.file.name, "rb") as f:
-            data = f.read()
+            data = self.payload(f.read())
         self.file.close()
         samples = array.array("h")
         frame = 2 * self.channels
@@ -100,3 +104,11 @@ def longest_unbroken(samples):
 def frequency(samples):
     """Rising zero crossings per second."""
     return sum(1 for a, b in zip(samples, samples[1:]) if a < 0 <= b) * RATE / len(samples)
+
+
+def tone_figures(samples):
+    """(seconds, longest hole in ms, Hz) of the tone in a recording: its audible part."""
+    tone = audible(samples)
+    if not tone:
+        return 0.0, 0.0, 0.0
+    return len(tone) / RATE, longest_hole(tone) / RATE * 1000, frequency(tone)

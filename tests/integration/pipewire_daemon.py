@@ -45,29 +45,49 @@ context.objects = [
 
 class PipeWireDaemon:
     def __init__(self):
-        self.root = tempfile.mkdtemp(prefix="korvex-pipewire-")
-        self.runtime = os.path.join(self.root, "runtime")
-        os.makedirs(self.runtime, mode=0o700)
+        self.prepare()
         config = os.path.join(self.root, "pipewire.conf")
         with open(config, "w") as f:
             f.write(CONFIG)
+        self.spawn("pipewire", ["pipewire", "-c", config])
+        self.wait_for_server()
+
+    def prepare(self):
+        """The private directories and the environment clients reach the server with."""
+        self.root = tempfile.mkdtemp(prefix="korvex-pipewire-")
+        self.runtime = os.path.join(self.root, "runtime")
+        os.makedirs(self.runtime, mode=0o700)
         # Clients look for the socket in PIPEWIRE_RUNTIME_DIR, then XDG_RUNTIME_DIR; as
         # root nothing else points them anywhere.
         self.client_env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime,
                                PIPEWIRE_RUNTIME_DIR=self.runtime)
         self.client_env.pop("PIPEWIRE_REMOTE", None)
         self.log_path = os.path.join(self.root, "server.log")
-        with open(self.log_path, "wb") as log:
-            self.proc = subprocess.Popen(["pipewire", "-c", config], env=self.client_env,
-                                         stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                         start_new_session=True)
-        deadline = time.monotonic() + 10
-        while self.run("pw-cli", "info", "0", check=False).returncode != 0:
-            if self.proc.poll() is not None or time.monotonic() > deadline:
+        self.daemons = []  # (name, process), in the order they started
+
+    def spawn(self, name, command):
+        """Starts a daemon of this server's, its output in the log; stop() ends it."""
+        with open(self.log_path, "ab") as log:
+            proc = subprocess.Popen(command, env=self.client_env, stdin=subprocess.DEVNULL,
+                                    stdout=log, stderr=log, start_new_session=True)
+        self.daemons.append((name, proc))
+        return proc
+
+    def wait_until(self, what, ready, timeout=10):
+        """Until `ready()` holds; fails, with the log and everything ended, when a daemon
+        dies first or `timeout` passes."""
+        deadline = time.monotonic() + timeout
+        while not ready():
+            dead = [name for name, proc in self.daemons if proc.poll() is not None]
+            if dead or time.monotonic() > deadline:
                 log_text = self.log()
                 self.stop()
-                raise AssertionError(f"the test's PipeWire server did not come up: {log_text}")
+                raise AssertionError(f"{what} (ended: {dead}): {log_text}")
             time.sleep(0.1)
+
+    def wait_for_server(self):
+        self.wait_until("the test's PipeWire server did not come up",
+                        lambda: self.run("pw-cli", "info", "0", check=False).returncode == 0)
 
     def log(self):
         with open(self.log_path, errors="replace") as f:
@@ -136,11 +156,17 @@ class PipeWireDaemon:
             self.run("pw-link", output, input_port)
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        """Ends every daemon and what it started (its process group), the last started
+        first, and removes the directories."""
+        for _, proc in reversed(self.daemons):
+            for sig in (signal.SIGTERM, signal.SIGKILL):
+                try:
+                    os.killpg(proc.pid, sig)
+                except ProcessLookupError:
+                    break
+                try:
+                    proc.wait(timeout=10)
+                    break
+                except subprocess.TimeoutExpired:
+                    pass
         shutil.rmtree(self.root, ignore_errors=True)

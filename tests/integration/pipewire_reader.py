@@ -21,9 +21,10 @@ BLACK = (16, 128)
 
 class CameraReader:
     """gst-launch-1.0 reading the camera node at one size into a pipe; each picture is
-    timed as it arrives and its stamp read. Keeps the last picture whole."""
+    timed as it arrives and its stamp read. Keeps the last picture whole. Without a session
+    manager (`link`) the reader links itself to the camera, as one would."""
 
-    def __init__(self, daemon, width, height):
+    def __init__(self, daemon, width, height, link=True):
         self.width, self.height = width, height
         self.size = width * height * 3 // 2
         self.pictures = []  # (arrival wall-clock us, stamp or None)
@@ -39,8 +40,8 @@ class CameraReader:
             stderr=self.log)
         self.thread = threading.Thread(target=self._read, daemon=True)
         self.thread.start()
-        # No session manager: the test links the camera to the reader itself.
-        daemon.link(NODE, READER)
+        if link:
+            daemon.link(NODE, READER)
 
     def _read(self):
         # Into one buffer, without copying: the reader must keep up with the camera on a
